@@ -1,0 +1,1 @@
+// Keeps the front-end libraries non-empty while they are being written.

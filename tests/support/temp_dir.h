@@ -1,0 +1,30 @@
+// A fresh folder for one test, removed with everything in it when the object dies.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace dovra::test {
+
+class TempDir {
+ public:
+  // Created under $DOVRA_TEST_TMP, else the system's temporary folder.
+  explicit TempDir(const std::string& prefix = "dovra");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // path() / name, as a string.
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Whole content of a file as bytes; throws when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+// Writes bytes to a file, replacing it.
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace dovra::test
