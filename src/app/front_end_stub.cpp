@@ -1,1 +1,0 @@
-// Keeps the front-end libraries non-empty while they are being written.

@@ -1,0 +1,56 @@
+// The console front end: every tray and window event goes out as one JSON object per line
+// on an output stream; handler names, queued dialog answers and control edits come in as
+// lines on an input stream and run on the main thread, as clicks would.
+//
+// Input lines:
+//   <HandlerName>        runs that handler (e.g. spbBackupClick, Sair1Click)
+//   answer <X>           queues the answer of the next dialog: yes, no, ok, cancel, or a
+//                        path for a file or folder dialog
+//   set <Edit> <text>    types text into an edit (MaskEdit1, Edit3, ...), as the operator
+//   check <Radio>        selects rbLocal or rbRemoto
+// A dialog with no queued answer takes cancel/no/ok and says so ("queued":false).
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "shell/dialogs.h"
+#include "shell/window_model.h"
+
+namespace dovra {
+
+class TForm1;
+
+class HeadlessFrontEnd final : public UiObserver, public Dialogs {
+ public:
+  explicit HeadlessFrontEnd(std::FILE* out);
+  void attach(TForm1& form);
+
+  // UiObserver
+  void onUiEvent(const UiEvent& event) override;
+  // Dialogs
+  MessageAnswer messageBox(const std::string& caption, const std::string& text, MessageIcon icon,
+                           MessageButtons buttons) override;
+  std::optional<std::string> openFile(const FileDialogOptions& options) override;
+  std::optional<std::string> browseFolder(const std::string& title) override;
+
+  // One input line. Main thread.
+  void handleLine(const std::string& line);
+  // Writes one event line (thread-safe).
+  void writeLine(const std::string& json);
+  void writeExit(int code);
+
+ private:
+  std::optional<std::string> takeAnswer();
+  std::optional<std::string> fileAnswer(const char* kind, const std::string& title,
+                                        const std::string& fileName);
+
+  std::FILE* out_;
+  std::mutex outMutex_;
+  TForm1* form_ = nullptr;
+  std::deque<std::string> answers_;  // main thread
+};
+
+}  // namespace dovra

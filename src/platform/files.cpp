@@ -1,0 +1,94 @@
+#include "platform/files.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace dovra {
+namespace {
+
+[[noreturn]] void throwErrno(int err, const std::string& what) {
+  throw std::system_error(err, std::generic_category(), what);
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::string uniqueTemporaryBeside(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  thread_local std::mt19937_64 rng{std::random_device{}()};
+  return path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
+         std::to_string(rng() % 1000000);
+}
+
+void writeFileAtomically(const std::string& path, std::string_view bytes) {
+  struct stat st{};
+  const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const std::string tmp = uniqueTemporaryBeside(path);
+  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (fd.get() < 0) throwErrno(errno, tmp);
+  auto fail = [&](int err) {
+    ::close(fd.release());
+    ::unlink(tmp.c_str());
+    throwErrno(err, path);
+  };
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(errno);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0) fail(errno);
+  if (::close(fd.release()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    throwErrno(err, path);
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    throwErrno(err, path);
+  }
+}
+
+std::string readWholeFile(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) throwErrno(errno, path);
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throwErrno(errno, path);
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+}  // namespace dovra

@@ -1,0 +1,30 @@
+// Where the program finds its files.
+//
+//  - The settings folder stands for the Windows folder of the original installations:
+//    $DOVRA_WINDOWS_DIR, else $XDG_CONFIG_HOME/backupdovra/, else ~/.config/backupdovra/.
+//  - The program folder is $DOVRA_PROGRAM_DIR, else the real folder of the running binary.
+// Both are returned with a trailing separator, read anew on each call. Thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace dovra {
+
+std::string settingsFolder();
+std::string programFolder();
+// Full path of the running executable (/proc/self/exe).
+std::string executablePath();
+
+// Index of the last "/" or "\" in a path, or npos. Paths built from Windows-style values
+// may hold either separator.
+size_t lastSeparator(std::string_view path);
+// The path up to and including its last separator; empty when it has none.
+std::string directoryPart(std::string_view path);
+// Adds a trailing "/" when the folder ends with neither "/" nor "\".
+std::string withTrailingSeparator(std::string folder);
+
+bool fileExists(const std::string& path);       // a regular file (or a link to one)
+bool directoryExists(const std::string& path);  // a folder (or a link to one)
+
+}  // namespace dovra

@@ -1,0 +1,33 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace dovra {
+
+bool startDetached(const std::string& path) {
+  struct stat st{};
+  if (stat(path.c_str(), &st) != 0) return false;
+  chmod(path.c_str(), st.st_mode | S_IXUSR | S_IXGRP | S_IXOTH);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  for (int fd = 0; fd <= 2; ++fd) {
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  return rc == 0;
+}
+
+}  // namespace dovra

@@ -1,0 +1,30 @@
+// The 50-second scheduler tick (`Timer1Timer`): the 17:50 reminder, the daily upload after
+// its time, the automatic backups in the minute of their times, and the NF-e export
+// whenever nothing else runs. It decides only whether to start a worker; the workers do
+// their own bookkeeping. Main thread.
+#pragma once
+
+#include "platform/clock.h"
+#include "scheduler/worker_launcher.h"
+#include "shell/run_state.h"
+#include "shell/window_model.h"
+
+namespace dovra {
+
+class Scheduler {
+ public:
+  Scheduler(const RunState& state, const Clock& clock, WindowModel& window,
+            WorkerLauncher& launcher);
+
+  // One tick. A failure of the reminder or of the NF-e check propagates (the caller
+  // reports it); failures of the three time checks are swallowed.
+  void Timer1Timer();
+
+ private:
+  const RunState& state_;
+  const Clock& clock_;
+  WindowModel& window_;
+  WorkerLauncher& launcher_;
+};
+
+}  // namespace dovra

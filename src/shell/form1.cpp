@@ -1,0 +1,253 @@
+#include "shell/form1.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/error.h"
+#include "platform/paths.h"
+#include "platform/text_codec.h"
+#include "shell/cripto.h"
+
+namespace dovra {
+
+std::string identifierFilePath() { return programFolder() + "/CONFIGURACAO/application.dvk"; }
+
+std::string readFirstLine(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EInOutError::fromErrno(errno);
+  std::string line;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      throw EInOutError::fromErrno(err);
+    }
+    if (n == 0) break;
+    bool ended = false;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buf[i] == '\r' || buf[i] == '\n' || buf[i] == '\x1A') {
+        ended = true;
+        break;
+      }
+      line += buf[i];
+    }
+    if (ended) break;
+  }
+  if (::close(fd) != 0) throw EInOutError::fromErrno(errno);
+  return line;
+}
+
+TForm1::TForm1(EventLoop& loop, Dialogs& dialogs, const Clock& clock)
+    : timerInicia(loop, 2000, [this] { guarded([this] { timerIniciaTimer(); }); }),
+      Timer1(loop, 50000, [this] { guarded([this] { Timer1Timer(); }); }),
+      Timer3(loop, 30000, [this] { guarded([this] { Timer3Timer(); }); }),
+      loop_(loop),
+      dialogs_(dialogs),
+      clock_(clock),
+      window_(loop),
+      launcher_(state_),
+      scheduler_(state_, clock, window_, launcher_) {
+  registerHandlers();
+  timerInicia.setEnabled(true);
+  Timer3.setEnabled(true);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+  state_.ProgramVersion = kProgramVersion;
+  window_.setHint(WindowModel::kStartupHint);
+  state_.CompanyText.clear();
+  state_.LocalRemote.clear();
+  state_.FtpRunning.set(false);
+  state_.XmlRunning.set(false);
+  state_.InstallationId = "BKPDOVRA";
+
+  std::string raw;
+  try {
+    raw = readFirstLine(identifierFilePath());
+  } catch (const Exception& e) {
+    // Start-up goes on as "BKPDOVRA", without the guard and with the scheduler off.
+    reportError(e.what());
+    return;
+  }
+  state_.InstallationId = cp1252ToUtf8(cripto(raw, 1));
+
+  InstanceLock::Outcome outcome;
+  instanceLock_ = InstanceLock::acquire(state_.InstallationId + "BKPDOVRA", outcome);
+  if (outcome == InstanceLock::Outcome::AlreadyHeld) {
+    dialogs_.messageBox("Atenção!", "Este programa já está aberto !", MessageIcon::None,
+                        MessageButtons::Ok);
+    terminate(2);
+    return;
+  }
+  // A guard that cannot be made for another reason is ignored: the program runs without it.
+  state_.BackupRunning.set(false);
+  window_.setActivePage("tbsbackup");
+  Timer1.setEnabled(true);
+}
+
+void TForm1::terminate(int code) {
+  timerInicia.setEnabled(false);
+  Timer1.setEnabled(false);
+  Timer3.setEnabled(false);
+  loop_.exit(code);
+}
+
+void TForm1::reportError(const std::string& message) {
+  std::string text = message;
+  if (text.empty() || text.back() != '.') text += '.';
+  dialogs_.messageBox(kApplicationTitle, text, MessageIcon::Error, MessageButtons::Ok);
+}
+
+void TForm1::guarded(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    reportError(e.what());
+  }
+}
+
+void TForm1::registerHandlers() {
+  handlers_ = {
+      {"timerIniciaTimer", [this] { timerIniciaTimer(); }},
+      {"Timer1Timer", [this] { Timer1Timer(); }},
+      {"Timer3Timer", [this] { Timer3Timer(); }},
+      {"CoolTrayIcon1Click", [this] { CoolTrayIcon1Click(); }},
+      {"CoolTrayIcon1DblClick", [this] { CoolTrayIcon1DblClick(); }},
+      {"Mostrar1Click", [this] { Mostrar1Click(); }},
+      {"Pararservico1Click", [this] { Pararservico1Click(); }},
+      {"Sair1Click", [this] { Sair1Click(); }},
+      {"SpeedButton5Click", [this] { SpeedButton5Click(); }},
+      {"MemoBackupDblClick", [this] { MemoBackupDblClick(); }},
+      {"Label8DblClick", [this] { Label8DblClick(); }},
+      {"SpeedButton3Click", [this] { SpeedButton3Click(); }},
+      {"SpeedButton4Click", [this] { SpeedButton4Click(); }},
+      {"SpeedButton12Click", [this] { SpeedButton12Click(); }},
+      {"TabSheet3Show", [this] { TabSheet3Show(); }},
+      {"MaskEdit1Exit", [this] { MaskEdit1Exit(); }},
+      {"MaskEdit2Exit", [this] { MaskEdit2Exit(); }},
+      {"MaskEdit3Exit", [this] { MaskEdit3Exit(); }},
+      {"rbLocalExit", [this] { rbLocalExit(); }},
+      {"rbRemotoExit", [this] { rbRemotoExit(); }},
+      {"SpeedButton6Click", [this] { SpeedButton6Click(); }},
+      {"SpeedButton1Click", [this] { SpeedButton1Click(); }},
+      {"SpeedButton8Click", [this] { SpeedButton8Click(); }},
+      {"SpeedButton7Click", [this] { SpeedButton7Click(); }},
+      {"SpeedButton2Click", [this] { SpeedButton2Click(); }},
+      {"SpeedButton9Click", [this] { SpeedButton9Click(); }},
+      {"SpeedButton13Click", [this] { SpeedButton13Click(); }},
+  };
+}
+
+bool TForm1::handlerReachable(const std::string& name) const {
+  static const std::map<std::string, std::string> menuEntries = {
+      {"Mostrar1Click", "Mostrar1"},           {"BackUpManual1Click", "BackUpManual1"},
+      {"Pararservico1Click", "Pararservico1"}, {"Atualizardata1Click", "Atualizardata1"},
+      {"Sair1Click", "Sair1"}};
+  static const std::map<std::string, std::string> hiddenButtons = {
+      {"SpeedButton4Click", "SpeedButton4"},
+      {"SpeedButton3Click", "SpeedButton3"},
+      {"SpeedButton12Click", "SpeedButton12"}};
+  static const char* settingsPage[] = {
+      "TabSheet3Show",     "MaskEdit1Exit",     "MaskEdit2Exit",     "MaskEdit3Exit",
+      "rbLocalExit",       "rbRemotoExit",      "SpeedButton6Click", "SpeedButton1Click",
+      "SpeedButton8Click", "SpeedButton7Click", "SpeedButton2Click", "SpeedButton9Click",
+      "SpeedButton13Click"};
+  if (const auto it = menuEntries.find(name); it != menuEntries.end()) {
+    return window_.menuAttached() && window_.menuItemVisible(it->second);
+  }
+  if (const auto it = hiddenButtons.find(name); it != hiddenButtons.end()) {
+    return window_.controlVisible(it->second);
+  }
+  for (const char* h : settingsPage) {
+    if (name == h) return window_.pageVisible("TabSheet3");
+  }
+  return hasHandler(name);
+}
+
+bool TForm1::runHandler(const std::string& name) {
+  const auto it = handlers_.find(name);
+  if (it == handlers_.end() || !handlerReachable(name)) return false;
+  guarded(it->second);
+  return true;
+}
+
+void TForm1::Timer1Timer() { scheduler_.Timer1Timer(); }
+
+void TForm1::Timer3Timer() {
+  Timer3.setEnabled(false);
+  if (selfUpdate_) selfUpdate_();
+}
+
+void TForm1::CoolTrayIcon1Click() {
+  if (window_.waitingForStart()) {
+    window_.showBalloon("Backup Dovra", "Aguarde o sistema está sendo inicializado.",
+                        BalloonIcon::Warning, 20);
+  }
+}
+
+void TForm1::CoolTrayIcon1DblClick() {
+  if (window_.waitingForStart()) {
+    CoolTrayIcon1Click();
+  } else {
+    showMainWindow();
+  }
+}
+
+void TForm1::showMainWindow() { window_.setWindowVisible(true); }
+
+void TForm1::hideMainWindow() { window_.setWindowVisible(false); }
+
+void TForm1::Mostrar1Click() { showMainWindow(); }
+
+void TForm1::Pararservico1Click() { Timer1.setEnabled(false); }
+
+void TForm1::SpeedButton5Click() { hideMainWindow(); }
+
+void TForm1::MemoBackupDblClick() { window_.setPageVisible("TabSheet3", true); }
+
+void TForm1::Label8DblClick() {
+  window_.setControlVisible("SpeedButton4", true);
+  window_.setControlVisible("SpeedButton3", true);
+  window_.setControlVisible("SpeedButton12", true);
+}
+
+void TForm1::SpeedButton3Click() {
+  Timer1.setEnabled(false);
+  if (!state_.FtpRunning) launcher_.start(WorkerKind::TFTP);
+}
+
+void TForm1::SpeedButton4Click() {
+  Timer1.setEnabled(false);
+  if (!state_.BackupRunning) launcher_.start(WorkerKind::Tauto);
+}
+
+void TForm1::SpeedButton12Click() { Timer3Timer(); }
+
+void TForm1::Sair1Click() {
+  Timer1.setEnabled(false);
+  Timer3.setEnabled(false);
+  window_.hideBalloon();
+  window_.setTrayIconVisible(false);
+  hideMainWindow();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  terminate(0);
+}
+
+void TForm1::terminateBySignal() {
+  try {
+    Sair1Click();
+  } catch (...) {
+    // The process is being stopped: end the loop even when a step of the exit failed.
+  }
+  if (!loop_.exiting()) terminate(0);
+}
+
+}  // namespace dovra

@@ -1,0 +1,136 @@
+// TForm1: the main window object of the program, the composition root of the core.
+//
+// It owns RunState, the window and tray model, the three timers, the instance guard and
+// the scheduler, and it carries every handler of the window, the tray and the menu under
+// the name the program gives it. Front ends only render the model and forward the
+// operator's actions here, by name, through runHandler(). Everything here runs on the main
+// thread; workers reach the window only through the model.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "platform/instance_lock.h"
+#include "scheduler/scheduler.h"
+#include "scheduler/worker_launcher.h"
+#include "shell/dialogs.h"
+#include "shell/run_state.h"
+#include "shell/window_model.h"
+
+namespace dovra {
+
+class TForm1 {
+ public:
+  static constexpr const char* kApplicationTitle = "BackUpDovra";
+  static constexpr int32_t kProgramVersion = 13;
+
+  TForm1(EventLoop& loop, Dialogs& dialogs, const Clock& clock);
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // Creation of the window: reads the installation identifier, takes the single-instance
+  // guard and switches the scheduler on. A second instance ends the loop with status 2.
+  void FormCreate();
+
+  // Runs the handler called `name` as a click would, when its control is reachable (menu
+  // entries once the menu is attached and the entry visible, hidden buttons once shown,
+  // the settings page once revealed). A failure the handler does not catch goes to the
+  // general error report. Returns false when no such handler exists or it is unreachable.
+  bool runHandler(const std::string& name);
+  bool hasHandler(const std::string& name) const { return handlers_.count(name) != 0; }
+  bool handlerReachable(const std::string& name) const;
+
+  // The general error report: an error box titled with the application title, the text
+  // with a period added when it does not end with one.
+  void reportError(const std::string& message);
+  // Runs `body`, sending any failure to the general error report.
+  void guarded(const std::function<void()>& body);
+
+  // SIGTERM/SIGINT: the exit sequence, then the end of the loop whatever happened.
+  void terminateBySignal();
+
+  // Ends the program with `code` once the current handler returns.
+  void terminate(int code);
+
+  RunState& state() { return state_; }
+  WindowModel& window() { return window_; }
+  Dialogs& dialogs() { return dialogs_; }
+  const Clock& clock() const { return clock_; }
+  EventLoop& loop() { return loop_; }
+  ThreadWorkerLauncher& launcher() { return launcher_; }
+
+  Timer timerInicia;  // 2 s, on from the start, runs the start sequence once
+  Timer Timer1;       // 50 s scheduler tick, off until FormCreate or the start sequence
+  Timer Timer3;       // 30 s, on from the start, self-update check once
+
+  // Timers
+  void timerIniciaTimer();
+  void Timer1Timer();
+  void Timer3Timer();
+
+  // Tray and menu
+  void CoolTrayIcon1Click();
+  void CoolTrayIcon1DblClick();
+  void Mostrar1Click();
+  void Pararservico1Click();
+  void Sair1Click();
+  // Main window
+  void SpeedButton5Click();
+  void MemoBackupDblClick();
+  void Label8DblClick();
+  void SpeedButton3Click();
+  void SpeedButton4Click();
+  void SpeedButton12Click();
+  // Settings page
+  void TabSheet3Show();
+  void MaskEdit1Exit();
+  void MaskEdit2Exit();
+  void MaskEdit3Exit();
+  void rbLocalExit();
+  void rbRemotoExit();
+  void SpeedButton6Click();
+  void SpeedButton1Click();
+  void SpeedButton8Click();
+  void SpeedButton7Click();
+  void SpeedButton2Click();
+  void SpeedButton9Click();
+  void SpeedButton13Click();
+
+  void showMainWindow();
+  void hideMainWindow();
+
+  // The self-update check run by Timer3 and the "Atualiza" button.
+  void setSelfUpdate(std::function<void()> check) { selfUpdate_ = std::move(check); }
+
+ private:
+  void registerHandlers();
+  void writeSetting(const std::string& section, const std::string& key, const std::string& value);
+  void maskEditExit(const std::string& edit, const std::string& key);
+  void pickFolder(const std::string& prompt, const std::string& edit, const std::string& key);
+  void clearFolder(const std::string& edit, const std::string& key);
+  void runStartSequence();
+
+  EventLoop& loop_;
+  Dialogs& dialogs_;
+  const Clock& clock_;
+  RunState state_;
+  WindowModel window_;
+  ThreadWorkerLauncher launcher_;
+  Scheduler scheduler_;
+  std::unique_ptr<InstanceLock> instanceLock_;
+  std::map<std::string, std::function<void()>> handlers_;
+  std::function<void()> selfUpdate_;
+};
+
+// The installation identifier file: the program folder + "/CONFIGURACAO/application.dvk".
+std::string identifierFilePath();
+// The raw first line of a text file (up to CR, LF or Ctrl-Z; blanks kept); "" for an empty
+// file. Throws EInOutError when the file cannot be opened or read.
+std::string readFirstLine(const std::string& path);
+
+}  // namespace dovra

@@ -1,0 +1,138 @@
+// The start sequence (`timerIniciaTimer`), run once, two seconds after the loop starts:
+// RunState from the settings file, the base names, the times, the first-run folder
+// prompt and the checks on the base names, then the databases.
+#include "shell/start_sequence.h"
+
+#include "platform/paths.h"
+#include "platform/text_codec.h"
+#include "shell/cripto.h"
+#include "shell/form1.h"
+#include "shell/settings_store.h"
+
+namespace dovra {
+
+namespace {
+
+using namespace settings_keys;
+
+constexpr const char* kCaption = "BackUp Dovra Informática";
+
+std::string trimBlanks(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace
+
+bool hasPathSeparator(const std::string& location) {
+  return lastSeparator(location) != std::string::npos;
+}
+
+std::string baseNameOf(const std::string& location) {
+  const size_t sep = lastSeparator(location);
+  const std::string name = sep == std::string::npos ? location : location.substr(sep + 1);
+  // The extension with its dot: the last four characters.
+  const size_t length = utf8Length(name);
+  return length <= 4 ? std::string() : utf8Left(name, length - 4);
+}
+
+double readScheduleTime(const std::string& text, double current, double fallback) {
+  const std::string t = trimBlanks(text);
+  if (t.empty()) return current;
+  return parseTimeOfDay(t).value_or(fallback);
+}
+
+void TForm1::timerIniciaTimer() {
+  timerInicia.setEnabled(false);
+  runStartSequence();
+}
+
+void TForm1::runStartSequence() {
+  ProfileFile file = settingsFile(state_.InstallationId);
+  if (!file.exists()) {
+    dialogs_.messageBox("",
+                        "O arquivo de configuração .ini não foi encontrado!\r"
+                        "Esta aplicação será encerrada!!",
+                        MessageIcon::Error, MessageButtons::Ok);
+    terminate(1);
+    return;
+  }
+
+  state_.DatabasePath = file.readString(kConexao, kEndereco);
+  state_.LocalRemote = file.readString(kBackup, kLocalRemoto);
+  if (state_.LocalRemote.empty()) {
+    file.writeString(kBackup, kLocalRemoto, "L");
+    state_.LocalRemote = file.readString(kBackup, kLocalRemoto);
+  }
+
+  if (!hasPathSeparator(state_.DatabasePath)) {
+    dialogs_.messageBox(kCaption, "Caminho do banco não encontrado, verifique o confvarde",
+                        MessageIcon::Exclamation, MessageButtons::Ok);
+    return;
+  }
+  state_.DatabaseBaseName = baseNameOf(state_.DatabasePath);
+
+  state_.NfeDatabasePath = file.readString(kCnxNfe, kEndereco);
+  if (!hasPathSeparator(state_.NfeDatabasePath)) {
+    dialogs_.messageBox(kCaption, "Caminho do banco nfe não encontrado, verifique o confvarde",
+                        MessageIcon::Exclamation, MessageButtons::Ok);
+    return;
+  }
+  state_.NfeDatabaseBaseName = baseNameOf(state_.NfeDatabasePath);
+
+  state_.BackupFolder = file.readString(kBackup, kEnderecoBackup);
+  state_.DbUser = cp1252ToUtf8(cripto(file.readRaw(kConexao, kUsuario), 1));
+  state_.DbPassword = cp1252ToUtf8(cripto(file.readRaw(kConexao, kSenha), 1));
+
+  state_.BackupTime1 = readScheduleTime(file.readString(kBackup, kTempo1), state_.BackupTime1,
+                                        *parseTimeOfDay("09:30"));
+  state_.BackupTime2 = readScheduleTime(file.readString(kBackup, kTempo2), state_.BackupTime2,
+                                        *parseTimeOfDay("16:30"));
+  state_.FtpTime = readScheduleTime(file.readString(kBackup, kTempo3), state_.FtpTime,
+                                    *parseTimeOfDay("12:00"));
+
+  if (utf8Length(state_.BackupFolder) < 5) {
+    dialogs_.messageBox(kCaption,
+                        "Caminho do backup não encontrado.\r"
+                        "Clique OK e escolha uma pasta para o backup automático!",
+                        MessageIcon::Exclamation, MessageButtons::Ok);
+    window_.setWindowTopmost(true);
+    showMainWindow();
+    const std::string prompt = "Selecione a pasta para backup automático";
+    const auto chosen =
+        dialogs_.openFile({.title = prompt, .fileName = prompt, .filter = "ALL files|*.*"});
+    if (!chosen) {
+      dialogs_.messageBox(kCaption,
+                          "Caminho do backup inválido!\r"
+                          "Configure o confvarde no bloco:backup->enderecobackup.",
+                          MessageIcon::Error, MessageButtons::Ok);
+      terminate(1);
+      return;
+    }
+    const std::string folder = directoryPart(*chosen);
+    if (!directoryExists(folder)) {
+      dialogs_.messageBox(kCaption, "Pasta inválida!", MessageIcon::Error, MessageButtons::Ok);
+      terminate(1);
+      return;
+    }
+    // Used from the next start; this run keeps the folder it read.
+    file.writeString(kBackup, kEnderecoBackup, folder);
+    dialogs_.messageBox(kCaption, "Caminho do backup configurado com sucesso!",
+                        MessageIcon::Exclamation, MessageButtons::Ok);
+  }
+
+  if (utf8Length(state_.DatabaseBaseName) < 2) {
+    dialogs_.messageBox(kCaption, "Base inválida!", MessageIcon::Error, MessageButtons::Ok);
+    terminate(1);
+    return;
+  }
+  if (!state_.NfeDatabaseBaseName.empty() && utf8Length(state_.NfeDatabaseBaseName) < 2) {
+    dialogs_.messageBox(kCaption, "Base nfe inválida!", MessageIcon::Error, MessageButtons::Ok);
+    terminate(1);
+    return;
+  }
+}
+
+}  // namespace dovra
