@@ -1,0 +1,45 @@
+#include "platform/clock.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fakes.h"
+
+namespace dovra {
+namespace {
+
+double hm(int h, int n, int s = 0) { return (h * 3600.0 + n * 60 + s) / 86400.0; }
+
+TEST(TimeText, ParsesHoursMinutesAndOptionalSeconds) {
+  EXPECT_DOUBLE_EQ(*parseTimeOfDay("09:30"), hm(9, 30));
+  EXPECT_DOUBLE_EQ(*parseTimeOfDay(" 9:30 "), hm(9, 30));
+  EXPECT_DOUBLE_EQ(*parseTimeOfDay("09:30:40"), hm(9, 30, 40));
+  EXPECT_DOUBLE_EQ(*parseTimeOfDay("00:00"), 0.0);
+  EXPECT_DOUBLE_EQ(*parseTimeOfDay("23:59:59"), hm(23, 59, 59));
+}
+
+TEST(TimeText, RefusesWhatIsNotATimeOfDay) {
+  for (const char* bad : {"25:99", "  :  ", "", "12", "12:", ":30", "12:60", "24:00", "1:2:3:4",
+                          "ab:cd", "123:00", "12:00 x"}) {
+    EXPECT_FALSE(parseTimeOfDay(bad).has_value()) << bad;
+  }
+}
+
+TEST(TimeText, FormatsToTheMinuteIgnoringSeconds) {
+  EXPECT_EQ(formatHhNn(hm(9, 30, 40)), "09:30");
+  EXPECT_EQ(formatHhNn(hm(0, 0)), "00:00");
+  EXPECT_EQ(formatHhNn(hm(23, 59, 59)), "23:59");
+  // A value a hair below a whole minute (from floating-point arithmetic) still reads right.
+  EXPECT_EQ(formatHhNn(hm(16, 30) - 1e-12), "16:30");
+}
+
+TEST(TimeText, BackupStampsAndDates) {
+  const LocalDateTime t = test::ManualClock::at(2026, 3, 7, 5, 4, 9);
+  EXPECT_EQ(formatBackupDateTime(t), "07/03/26 - 05:04:09");
+  EXPECT_EQ(formatBackupStamp(t), "_070326_05_04_09");
+  EXPECT_EQ(formatShortDate(t), "07/03/2026");
+  EXPECT_EQ(formatHhNn(t), "05:04");
+  EXPECT_DOUBLE_EQ(t.timeOfDay(), hm(5, 4, 9));
+}
+
+}  // namespace
+}  // namespace dovra
