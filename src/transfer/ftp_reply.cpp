@@ -85,18 +85,17 @@ std::optional<PasvAddress> parsePasvText(std::string_view textLine) {
     numbers = blank == std::string::npos ? std::string_view(line)
                                          : std::string_view(line).substr(blank + 1);
   }
-  int values[6];
-  size_t count = 0;
-  while (count < 6) {
+  std::vector<int> values;
+  for (;;) {
     const size_t comma = numbers.find(',');
     const auto field = trimBlanks(numbers.substr(0, comma));
     const auto value = parseDecimal(field);
     if (!value || *value < 0 || *value > 255 || field[0] == '+') return std::nullopt;
-    values[count++] = static_cast<int>(*value);
+    values.push_back(static_cast<int>(*value));
     if (comma == std::string_view::npos) break;
     numbers.remove_prefix(comma + 1);
   }
-  if (count != 6 || numbers.find(',') != std::string_view::npos) return std::nullopt;
+  if (values.size() != 6) return std::nullopt;
   PasvAddress address;
   for (int i = 0; i < 4; ++i) address.host[i] = static_cast<uint8_t>(values[i]);
   address.port = static_cast<uint16_t>(values[4] * 256 + values[5]);
