@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -74,6 +75,8 @@ int acceptOne(int listener, const char* what, const std::atomic<bool>& stopping)
   waitReadable(listener, kStepTimeoutMs, what, stopping);
   const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) throw StepFailure(std::string("accept failed for ") + what);
+  const int one = 1;  // each scripted reply goes out at once
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   return fd;
 }
 
