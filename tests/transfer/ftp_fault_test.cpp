@@ -2,6 +2,7 @@
 // produce on demand.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -375,6 +376,30 @@ TEST_F(FtpFaultTransfer, AbortFromAnotherThreadStopsADownload) {
   EXPECT_TRUE(fs::is_empty(local_.path()));
   ftp_.Abort();  // nothing in progress: nothing happens
   EXPECT_EQ(finish(), "");
+}
+
+TEST_F(FtpFaultTransfer, CloseSessionFromAnotherThreadEndsABlockedUpload) {
+  // The server never reads the data, so the upload blocks once the buffers are full.
+  start({expect("PASV"), pasv(), acceptData(), expect("STOR big"), reply("150 ok"),
+         waitForClose()});
+  ftp_.ReadTimeout = 20000;
+  std::atomic<bool> sending{false};
+  ftp_.setUploadProgress([&](int64_t) { sending = true; });
+  std::thread exitPath([&] {
+    while (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ftp_.CloseSession();
+  });
+  MemoryUploadSource source(bytes(64 << 20));
+  try {
+    ftp_.UploadStream(source, "big", false);
+    FAIL();
+  } catch (const EIdNotConnected& e) {
+    EXPECT_STREQ(e.what(), "Not Connected");
+  }
+  exitPath.join();
+  EXPECT_FALSE(ftp_.Connected());
+  EXPECT_LT(source.position(), source.size());
+  EXPECT_EQ(server_->finish(), "");
 }
 
 TEST_F(FtpFaultTransfer, CommandArgumentsCannotCarryLineBreaks) {
