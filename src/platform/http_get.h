@@ -15,8 +15,8 @@ struct HttpResponse {
 };
 
 struct HttpGetLimits {
-  long connectTimeoutMs = 10000;         // to open the connection
-  long totalTimeoutMs = 30000;           // for the whole request
+  long connectTimeoutMs = 10000;          // to open the connection
+  long totalTimeoutMs = 30000;            // for the whole request
   size_t maxBodyBytes = 4 * 1024 * 1024;  // a longer body fails the request
 };
 

@@ -11,7 +11,9 @@ namespace dovra {
 
 namespace {
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+bool isBlank(char c) {
+  return static_cast<unsigned char>(c) <= 0x20;
+}
 
 std::optional<int64_t> parseDecimal(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -69,8 +71,8 @@ bool FtpReplyAssembler::addLine(const std::string& line) {
 }
 
 std::string PasvAddress::hostText() const {
-  return std::to_string(host[0]) + "." + std::to_string(host[1]) + "." +
-         std::to_string(host[2]) + "." + std::to_string(host[3]);
+  return std::to_string(host[0]) + "." + std::to_string(host[1]) + "." + std::to_string(host[2]) +
+         "." + std::to_string(host[3]);
 }
 
 std::optional<PasvAddress> parsePasvText(std::string_view textLine) {

@@ -33,7 +33,9 @@ bool isAccepted(int code, std::initializer_list<int> accepted) {
   return std::find(accepted.begin(), accepted.end(), code) != accepted.end();
 }
 
-int chunkSize(int configured) { return configured > 0 ? configured : kDefaultBufferSize; }
+int chunkSize(int configured) {
+  return configured > 0 ? configured : kDefaultBufferSize;
+}
 
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -81,7 +83,8 @@ class PartialFile {
     std::mt19937 random(seed());
     for (int attempt = 0; attempt < 100; ++attempt) {
       char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".%06x.part", static_cast<unsigned>(random() & 0xFFFFFF));
+      std::snprintf(suffix, sizeof suffix, ".%06x.part",
+                    static_cast<unsigned>(random() & 0xFFFFFF));
       path_ = target + suffix;
       fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd_ >= 0) return;
@@ -156,7 +159,9 @@ TIdFTP::~TIdFTP() {
   closeFd(wakeFd_);
 }
 
-int TIdFTP::readTimeoutMs() const { return ReadTimeout > 0 ? ReadTimeout : kDefaultReadTimeout; }
+int TIdFTP::readTimeoutMs() const {
+  return ReadTimeout > 0 ? ReadTimeout : kDefaultReadTimeout;
+}
 
 bool TIdFTP::Connected() const {
   std::lock_guard<std::mutex> guard(stateMutex_);
@@ -317,8 +322,7 @@ void TIdFTP::sendLine(const std::string& line) {
   size_t sent = 0;
   try {
     while (sent < bytes.size()) {
-      const ssize_t n =
-          ::send(controlFd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      const ssize_t n = ::send(controlFd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
       if (n >= 0) {
         sent += static_cast<size_t>(n);
         continue;

@@ -26,8 +26,8 @@ void collectText(const pugi::xml_node& node, std::string& out) {
 
 int32_t parseVersionDocument(std::string_view body) {
   pugi::xml_document doc;
-  const auto result = doc.load_buffer(body.data(), body.size(),
-                                      pugi::parse_default | pugi::parse_doctype, pugi::encoding_auto);
+  const auto result = doc.load_buffer(
+      body.data(), body.size(), pugi::parse_default | pugi::parse_doctype, pugi::encoding_auto);
   if (!result) throw Exception(std::string("Invalid version document: ") + result.description());
   for (const auto& child : doc.children()) {
     if (child.type() == pugi::node_doctype) {

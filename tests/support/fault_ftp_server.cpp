@@ -16,21 +16,45 @@ namespace dovra::test {
 
 namespace fault {
 
-Step reply(std::string line) { return {Step::kReply, std::move(line)}; }
-Step raw(std::string bytes) { return {Step::kRaw, std::move(bytes)}; }
-Step expect(std::string command) { return {Step::kExpect, std::move(command)}; }
+Step reply(std::string line) {
+  return {Step::kReply, std::move(line)};
+}
+Step raw(std::string bytes) {
+  return {Step::kRaw, std::move(bytes)};
+}
+Step expect(std::string command) {
+  return {Step::kExpect, std::move(command)};
+}
 Step pasv(std::string hostField, bool parenthesized) {
   return {Step::kPasv, std::move(hostField), 0, parenthesized};
 }
-Step acceptData() { return {Step::kAcceptData}; }
-Step sendData(std::string bytes) { return {Step::kSendData, std::move(bytes)}; }
-Step receiveData() { return {Step::kReceiveData}; }
-Step receiveDataBytes(size_t count) { return {Step::kReceiveDataBytes, {}, count}; }
-Step closeData() { return {Step::kCloseData}; }
-Step resetData() { return {Step::kResetData}; }
-Step waitForClose() { return {Step::kWaitForClose}; }
-Step closeControl() { return {Step::kCloseControl}; }
-Step pause(size_t ms) { return {Step::kPause, {}, ms}; }
+Step acceptData() {
+  return {Step::kAcceptData};
+}
+Step sendData(std::string bytes) {
+  return {Step::kSendData, std::move(bytes)};
+}
+Step receiveData() {
+  return {Step::kReceiveData};
+}
+Step receiveDataBytes(size_t count) {
+  return {Step::kReceiveDataBytes, {}, count};
+}
+Step closeData() {
+  return {Step::kCloseData};
+}
+Step resetData() {
+  return {Step::kResetData};
+}
+Step waitForClose() {
+  return {Step::kWaitForClose};
+}
+Step closeControl() {
+  return {Step::kCloseControl};
+}
+Step pause(size_t ms) {
+  return {Step::kPause, {}, ms};
+}
 
 }  // namespace fault
 
@@ -154,11 +178,12 @@ std::string FaultFtpServer::readCommand(int timeoutMs) {
       commands_.push_back(line);
       return line;
     }
-    waitReadable(control_, static_cast<int>(std::max<int64_t>(
-                               0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      deadline - Clock::now())
-                                      .count())),
-                 "a command", stopping_);
+    waitReadable(
+        control_,
+        static_cast<int>(std::max<int64_t>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                   .count())),
+        "a command", stopping_);
     char buf[4096];
     const ssize_t n = ::recv(control_, buf, sizeof buf, 0);
     if (n <= 0) throw StepFailure("control connection closed by the client");

@@ -99,7 +99,9 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv, const std::st
   }
 }
 
-ServerProcess::~ServerProcess() { stop(); }
+ServerProcess::~ServerProcess() {
+  stop();
+}
 
 void ServerProcess::stop() {
   if (pid_ <= 0) return;

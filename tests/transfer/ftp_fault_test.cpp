@@ -58,8 +58,7 @@ TEST(FtpFaultLogin, MultiLineGreetingIsReadAsOneReply) {
   setUp(ftp, server);
   ftp.OpenSession(true, 5000);
   EXPECT_EQ(ftp.greeting().numericCode, 220);
-  EXPECT_EQ(ftp.greeting().text,
-            (std::vector<std::string>{"Welcome", "second line", "ready"}));
+  EXPECT_EQ(ftp.greeting().text, (std::vector<std::string>{"Welcome", "second line", "ready"}));
   ftp.CloseSession();
   EXPECT_EQ(server.finish(), "");
   // No QUIT on close.
@@ -68,9 +67,8 @@ TEST(FtpFaultLogin, MultiLineGreetingIsReadAsOneReply) {
 
 TEST(FtpFaultLogin, User230SendsNoPassword) {
   FaultFtpServer server(Script{reply("220 ready"), expect("USER copia_ftp_dovra"),
-                               reply("230 no password needed"), expect("TYPE I"),
-                               reply("200 ok"), expect("SYST"), reply("500 unknown"),
-                               waitForClose()});
+                               reply("230 no password needed"), expect("TYPE I"), reply("200 ok"),
+                               expect("SYST"), reply("500 unknown"), waitForClose()});
   TIdFTP ftp;
   setUp(ftp, server);
   ftp.OpenSession(true, 5000);  // SYST 500 is accepted too
@@ -246,16 +244,15 @@ TEST_F(FtpFaultTransfer, PasvWithoutParentheses) {
 }
 
 TEST_F(FtpFaultTransfer, PasvAddressZeroUsesTheControlPeer) {
-  start({expect("PASV"), pasv("0,0,0,0", true), acceptData(), expect("RETR a"),
-         reply("125 go"), sendData("abc"), closeData(), reply("250 done"), waitForClose()});
+  start({expect("PASV"), pasv("0,0,0,0", true), acceptData(), expect("RETR a"), reply("125 go"),
+         sendData("abc"), closeData(), reply("250 done"), waitForClose()});
   ftp_.DownloadFile("a", local_.file("a"));
   EXPECT_EQ(test::readFile(local_.file("a")), "abc");
   EXPECT_EQ(finish(), "");
 }
 
 TEST_F(FtpFaultTransfer, UnreadablePasvReplyFails) {
-  start({expect("PASV"), reply("227 somewhere"), expect("CWD /"), reply("250 ok"),
-         waitForClose()});
+  start({expect("PASV"), reply("227 somewhere"), expect("CWD /"), reply("250 ok"), waitForClose()});
   MemoryUploadSource source("x");
   EXPECT_THROW(ftp_.UploadStream(source, "x", false), EIdException);
   ftp_.EnterFolder("/");  // nothing left pending
@@ -335,8 +332,8 @@ TEST_F(FtpFaultTransfer, DataConnectionDroppedMidwayFailsTheUpload) {
 }
 
 TEST_F(FtpFaultTransfer, RefusedPreliminaryReplyFailsWithItsText) {
-  start({expect("PASV"), pasv(), acceptData(), expect("STOR x"),
-         reply("553 Permission denied."), expect("CWD /"), reply("250 ok"), waitForClose()});
+  start({expect("PASV"), pasv(), acceptData(), expect("STOR x"), reply("553 Permission denied."),
+         expect("CWD /"), reply("250 ok"), waitForClose()});
   MemoryUploadSource source("abc");
   try {
     ftp_.UploadStream(source, "x", false);
@@ -380,8 +377,8 @@ TEST_F(FtpFaultTransfer, AbortFromAnotherThreadStopsADownload) {
 
 TEST_F(FtpFaultTransfer, CloseSessionFromAnotherThreadEndsABlockedUpload) {
   // The server never reads the data, so the upload blocks once the buffers are full.
-  start({expect("PASV"), pasv(), acceptData(), expect("STOR big"), reply("150 ok"),
-         waitForClose()});
+  start(
+      {expect("PASV"), pasv(), acceptData(), expect("STOR big"), reply("150 ok"), waitForClose()});
   ftp_.ReadTimeout = 20000;
   std::atomic<bool> sending{false};
   ftp_.setUploadProgress([&](int64_t) { sending = true; });
@@ -408,7 +405,8 @@ TEST_F(FtpFaultTransfer, CommandArgumentsCannotCarryLineBreaks) {
   EXPECT_THROW(ftp_.RemoveRemote(std::string("a\nb")), EIdException);
   ftp_.EnterFolder("ok");
   EXPECT_EQ(finish(), "");
-  for (const auto& command : server_->commands()) EXPECT_EQ(command.find("DELE"), std::string::npos);
+  for (const auto& command : server_->commands())
+    EXPECT_EQ(command.find("DELE"), std::string::npos);
 }
 
 TEST_F(FtpFaultTransfer, ActiveModeIsRefusedBeforeAnythingIsSent) {

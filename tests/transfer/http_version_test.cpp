@@ -43,8 +43,8 @@ TEST_F(HttpGetTest, MissingFileGivesItsStatusWithoutFailing) {
 }
 
 TEST_F(HttpGetTest, QueryValuesGoOutAsEncoded) {
-  const std::string url = server_.baseUrl() + "/atl/updataBkp.php?fk=" +
-                          encodeQueryValue("12345678000195") +
+  const std::string url = server_.baseUrl() +
+                          "/atl/updataBkp.php?fk=" + encodeQueryValue("12345678000195") +
                           "&data=" + encodeQueryValue("08/12/2026");
   EXPECT_EQ(httpGet(url).status, 200);
   httpGet(server_.baseUrl() + "/atl/updataBkp.php?fk=" + encodeQueryValue("12 3&x=1") +
