@@ -63,9 +63,10 @@ class TIdFTP {
 
   // Connects to Host:Port and, with login, logs on: greeting 220; "USER " + Username
   // (230, or 331 and then "PASS " + Password, 230); "TYPE I" (200); "SYST" (200, 215 or
-  // 500). timeoutMs > 0 limits the TCP connect ("Connect timed out."); name resolution
-  // and every reply wait are limited by ReadTimeout. Any failure leaves the session
-  // closed. Fails with "Already connected." on an open session.
+  // 500). timeoutMs > 0 limits the TCP connect ("Connect timed out."; 0 or less leaves it
+  // to the system); every reply wait is limited by ReadTimeout; Host is resolved (IPv4)
+  // with the system resolver and its own limits. Any failure leaves the session closed.
+  // Fails with "Already connected." on an open session.
   void OpenSession(bool login, int timeoutMs);
   // Closes the control connection (and any data connection) without QUIT. Nothing happens
   // on a closed session. From another thread while an operation runs, that operation
