@@ -1,0 +1,277 @@
+#include "support/fault_ftp_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+
+namespace dovra::test {
+
+namespace fault {
+
+Step reply(std::string line) {
+  return {Step::kReply, std::move(line)};
+}
+Step raw(std::string bytes) {
+  return {Step::kRaw, std::move(bytes)};
+}
+Step expect(std::string command) {
+  return {Step::kExpect, std::move(command)};
+}
+Step pasv(std::string hostField, bool parenthesized) {
+  return {Step::kPasv, std::move(hostField), 0, parenthesized};
+}
+Step acceptData() {
+  return {Step::kAcceptData};
+}
+Step sendData(std::string bytes) {
+  return {Step::kSendData, std::move(bytes)};
+}
+Step receiveData() {
+  return {Step::kReceiveData};
+}
+Step receiveDataBytes(size_t count) {
+  return {Step::kReceiveDataBytes, {}, count};
+}
+Step closeData() {
+  return {Step::kCloseData};
+}
+Step resetData() {
+  return {Step::kResetData};
+}
+Step waitForClose() {
+  return {Step::kWaitForClose};
+}
+Step closeControl() {
+  return {Step::kCloseControl};
+}
+Step pause(size_t ms) {
+  return {Step::kPause, {}, ms};
+}
+
+}  // namespace fault
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kStepTimeoutMs = 5000;
+constexpr int kCloseTimeoutMs = 10000;
+
+struct StepFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+int listenLoopback(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, 4) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot listen on loopback");
+  }
+  socklen_t len = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+// Waits in short slices so that the destructor can stop the script.
+void waitReadable(int fd, int timeoutMs, const char* what, const std::atomic<bool>& stopping) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (stopping) throw StepFailure("stopped");
+    if (Clock::now() > deadline) throw StepFailure(std::string("timed out waiting for ") + what);
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 50) > 0) return;
+  }
+}
+
+int acceptOne(int listener, const char* what, const std::atomic<bool>& stopping) {
+  waitReadable(listener, kStepTimeoutMs, what, stopping);
+  const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) throw StepFailure(std::string("accept failed for ") + what);
+  const int one = 1;  // each scripted reply goes out at once
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+void sendAll(int fd, const std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) throw StepFailure("send failed");
+    sent += static_cast<size_t>(n);
+  }
+}
+
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+FaultFtpServer::FaultFtpServer(std::vector<fault::Step> script) : script_(std::move(script)) {
+  listener_ = listenLoopback(port_);
+  thread_ = std::thread([this] { run(); });
+}
+
+FaultFtpServer::~FaultFtpServer() {
+  stopping_ = true;
+  if (thread_.joinable()) thread_.join();
+  closeFd(data_);
+  closeFd(dataListener_);
+  closeFd(control_);
+  closeFd(listener_);
+}
+
+std::string FaultFtpServer::finish() {
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard<std::mutex> guard(mutex_);
+  return error_;
+}
+
+std::vector<std::string> FaultFtpServer::commands() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return commands_;
+}
+
+std::string FaultFtpServer::receivedData() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return received_;
+}
+
+void FaultFtpServer::run() {
+  size_t index = 0;
+  try {
+    control_ = acceptOne(listener_, "the control connection", stopping_);
+    for (; index < script_.size() && !stopping_; ++index) runStep(script_[index]);
+  } catch (const std::exception& e) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    error_ = "step " + std::to_string(index + 1) + ": " + e.what();
+  }
+  closeFd(data_);
+  closeFd(dataListener_);
+  closeFd(control_);
+}
+
+// Reads one command line from the control connection and records it; throws when the
+// client closes the connection or nothing arrives in time.
+std::string FaultFtpServer::readCommand(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const size_t lf = controlBuffer_.find('\n');
+    if (lf != std::string::npos) {
+      std::string line = controlBuffer_.substr(0, lf);
+      controlBuffer_.erase(0, lf + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      std::lock_guard<std::mutex> guard(mutex_);
+      commands_.push_back(line);
+      return line;
+    }
+    waitReadable(
+        control_,
+        static_cast<int>(std::max<int64_t>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                   .count())),
+        "a command", stopping_);
+    char buf[4096];
+    const ssize_t n = ::recv(control_, buf, sizeof buf, 0);
+    if (n <= 0) throw StepFailure("control connection closed by the client");
+    controlBuffer_.append(buf, static_cast<size_t>(n));
+  }
+}
+
+void FaultFtpServer::runStep(const fault::Step& step) {
+  using fault::Step;
+  switch (step.kind) {
+    case Step::kReply:
+      sendAll(control_, step.text + "\r\n");
+      break;
+    case Step::kRaw:
+      sendAll(control_, step.text);
+      break;
+    case Step::kExpect: {
+      const std::string line = readCommand(kStepTimeoutMs);
+      if (line != step.text) {
+        throw StepFailure("expected \"" + step.text + "\", got \"" + line + "\"");
+      }
+      break;
+    }
+    case Step::kPasv: {
+      closeFd(dataListener_);
+      int port = 0;
+      dataListener_ = listenLoopback(port);
+      const std::string numbers =
+          step.text + "," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+      sendAll(control_, step.flag ? "227 Entering Passive Mode (" + numbers + ").\r\n"
+                                  : "227 Entering Passive Mode " + numbers + "\r\n");
+      break;
+    }
+    case Step::kAcceptData:
+      closeFd(data_);
+      data_ = acceptOne(dataListener_, "the data connection", stopping_);
+      break;
+    case Step::kSendData:
+      sendAll(data_, step.text);
+      break;
+    case Step::kReceiveData:
+    case Step::kReceiveDataBytes: {
+      const bool counted = step.kind == Step::kReceiveDataBytes;
+      size_t got = 0;
+      char buf[65536];
+      while (!counted || got < step.number) {
+        waitReadable(data_, kStepTimeoutMs, "data", stopping_);
+        const size_t want = counted ? std::min(sizeof buf, step.number - got) : sizeof buf;
+        const ssize_t n = ::recv(data_, buf, want, 0);
+        if (n < 0) throw StepFailure("data connection failed");
+        if (n == 0) {
+          if (counted) throw StepFailure("data ended early");
+          break;
+        }
+        got += static_cast<size_t>(n);
+        std::lock_guard<std::mutex> guard(mutex_);
+        received_.append(buf, static_cast<size_t>(n));
+      }
+      break;
+    }
+    case Step::kCloseData:
+      closeFd(data_);
+      break;
+    case Step::kResetData: {
+      const linger hard{1, 0};
+      ::setsockopt(data_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      closeFd(data_);
+      break;
+    }
+    case Step::kWaitForClose: {
+      try {
+        for (;;) readCommand(kCloseTimeoutMs);
+      } catch (const StepFailure& e) {
+        if (std::string(e.what()) != "control connection closed by the client") throw;
+      }
+      break;
+    }
+    case Step::kCloseControl:
+      closeFd(control_);
+      break;
+    case Step::kPause: {
+      const auto until = Clock::now() + std::chrono::milliseconds(step.number);
+      while (Clock::now() < until && !stopping_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      break;
+    }
+  }
+}
+
+}  // namespace dovra::test

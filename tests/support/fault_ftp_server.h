@@ -1,0 +1,112 @@
+// A scripted FTP server for what a real server will not do: odd replies, a 426 after the
+// data, a stall, a data connection dropped midway, an over-long line. It listens on a
+// loopback port, takes one control connection and plays its script on its own thread,
+// step by step; every wait of a step is limited (5 s, 10 s for waitForClose), so a client
+// that misbehaves ends the script with an error instead of hanging the test.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace dovra::test {
+
+namespace fault {
+
+struct Step {
+  enum Kind {
+    kReply,
+    kRaw,
+    kExpect,
+    kPasv,
+    kAcceptData,
+    kSendData,
+    kReceiveData,
+    kReceiveDataBytes,
+    kCloseData,
+    kResetData,
+    kWaitForClose,
+    kCloseControl,
+    kPause,
+  };
+  Kind kind;
+  std::string text;
+  size_t number = 0;
+  bool flag = false;
+};
+
+// Sends one reply line followed by CR LF.
+Step reply(std::string line);
+// Sends bytes exactly as given.
+Step raw(std::string bytes);
+// Reads the next command line; it must equal `command`.
+Step expect(std::string command);
+// Opens a data listener on loopback and answers "227 Entering Passive Mode (h1,h2,h3,h4,
+// p1,p2)." with `hostField` as the four host numbers and the listener's port; without
+// parentheses the numbers follow the text after a blank.
+Step pasv(std::string hostField = "127,0,0,1", bool parenthesized = true);
+// Accepts the client's data connection.
+Step acceptData();
+// Sends bytes on the data connection.
+Step sendData(std::string bytes);
+// Reads the data connection until the client closes it.
+Step receiveData();
+// Reads exactly `count` bytes from the data connection.
+Step receiveDataBytes(size_t count);
+// Closes the data connection in order (the client sees the end of the data).
+Step closeData();
+// Drops the data connection with a reset.
+Step resetData();
+// Waits, silent, until the client closes the control connection; lines that arrive
+// meanwhile are recorded as commands.
+Step waitForClose();
+// Closes the control connection.
+Step closeControl();
+// Waits `ms` milliseconds.
+Step pause(size_t ms);
+
+}  // namespace fault
+
+class FaultFtpServer {
+ public:
+  explicit FaultFtpServer(std::vector<fault::Step> script);
+  // Stops the script wherever it is.
+  ~FaultFtpServer();
+  FaultFtpServer(const FaultFtpServer&) = delete;
+  FaultFtpServer& operator=(const FaultFtpServer&) = delete;
+
+  std::string host() const { return "127.0.0.1"; }
+  int port() const { return port_; }
+
+  // Waits for the script to end and returns what went wrong, empty when every step ran.
+  std::string finish();
+  // Command lines received so far, without CR LF.
+  std::vector<std::string> commands() const;
+  // Bytes received on data connections.
+  std::string receivedData() const;
+
+ private:
+  void run();
+  void runStep(const fault::Step& step);
+  std::string readCommand(int timeoutMs);
+
+  std::vector<fault::Step> script_;
+  int listener_ = -1;
+  int port_ = 0;
+  int control_ = -1;
+  int dataListener_ = -1;
+  int data_ = -1;
+  std::string controlBuffer_;
+  std::atomic<bool> stopping_{false};
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> commands_;
+  std::string received_;
+  std::string error_;
+  std::thread thread_;
+};
+
+}  // namespace dovra::test

@@ -1,0 +1,182 @@
+#include "support/test_servers.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace dovra::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* kPython = "/usr/bin/python3";
+
+std::string supportScript(const char* name) {
+  return std::string(DOVRA_SOURCE_DIR) + "/tests/support/" + name;
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+sockaddr_in loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+bool accepts(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = loopback(port);
+  const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+ServerProcess::ServerProcess(const std::vector<std::string>& argv, const std::string& logPath) {
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const int rc = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (rc != 0) {
+    ::close(out[0]);
+    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+  }
+
+  // Read "PORT <n>" within ten seconds.
+  std::string line;
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+    pollfd p{out[0], POLLIN, 0};
+    if (::poll(&p, 1, 200) <= 0) continue;
+    char buf[256];
+    const ssize_t n = ::read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    line.append(buf, static_cast<size_t>(n));
+  }
+  ::close(out[0]);
+  if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+  while (port_ > 0 && !accepts(port_) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (port_ <= 0 || !accepts(port_)) {
+    stop();
+    throw std::runtime_error("server " + argv[1] + " did not start:\n" + fileText(logPath));
+  }
+}
+
+ServerProcess::~ServerProcess() {
+  stop();
+}
+
+void ServerProcess::stop() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  int status = 0;
+  while (::waitpid(pid_, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  pid_ = -1;
+}
+
+FtpTestServer::FtpTestServer(std::filesystem::path root, const FtpTestServerOptions& options)
+    : root_(std::move(root)), work_("ftpserver") {
+  process_ = std::make_unique<ServerProcess>(
+      std::vector<std::string>{kPython, supportScript("ftp_server.py"), "--root", root_.string(),
+                               "--port", std::to_string(options.port), "--user", options.user,
+                               "--password", options.password, "--log", work_.file("server.log")},
+      work_.file("stderr.log"));
+}
+
+std::string FtpTestServer::log() const {
+  return fileText(work_.file("server.log")) + fileText(work_.file("stderr.log"));
+}
+
+HttpTestServer::HttpTestServer(std::filesystem::path root)
+    : root_(std::move(root)), work_("httpserver") {
+  process_ = std::make_unique<ServerProcess>(
+      std::vector<std::string>{kPython, supportScript("http_server.py"), "--root", root_.string(),
+                               "--record", work_.file("requests.txt")},
+      work_.file("stderr.log"));
+}
+
+std::vector<std::string> HttpTestServer::requests() const {
+  std::vector<std::string> lines;
+  std::istringstream in(fileText(work_.file("requests.txt")));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+int refusedLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = loopback(0);
+  ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  socklen_t len = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+UnansweredListener::UnansweredListener() {
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = loopback(0);
+  if (::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener_, 0) != 0) {
+    throw std::runtime_error("cannot listen on loopback");
+  }
+  socklen_t len = sizeof address;
+  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &len);
+  port_ = ntohs(address.sin_port);
+  // With a backlog of 0 one pending connection fills the queue; later SYNs are dropped.
+  filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (::connect(filler_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    throw std::runtime_error("cannot fill the listen queue");
+  }
+}
+
+UnansweredListener::~UnansweredListener() {
+  ::close(filler_);
+  ::close(listener_);
+}
+
+}  // namespace dovra::test

@@ -1,0 +1,104 @@
+// Real servers on loopback for the tests, each a Python process started and stopped by an
+// RAII object: an FTP server (Debian's pyftpdlib, tests/support/ftp_server.py) and an
+// HTTP server that records every request (tests/support/http_server.py). Any number of
+// them may run at once, each on its own free port (or a fixed one when asked). The
+// constructors return once the server accepts connections and throw std::runtime_error
+// (with the server's log) when it does not start.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace dovra::test {
+
+// A child process that prints "PORT <n>" when it listens; killed when the object dies.
+class ServerProcess {
+ public:
+  // argv[0] is the program; stderr goes to logPath.
+  ServerProcess(const std::vector<std::string>& argv, const std::string& logPath);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  void stop();
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// The account the program uses on the maker's FTP servers.
+inline constexpr const char* kFtpUser = "copia_ftp_dovra";
+inline constexpr const char* kFtpPassword = "lotusgravelz2";
+
+struct FtpTestServerOptions {
+  int port = 0;  // 0: a free port
+  std::string user = kFtpUser;
+  std::string password = kFtpPassword;
+};
+
+// pyftpdlib serving `root` (which must exist) to one account with every right needed.
+class FtpTestServer {
+ public:
+  explicit FtpTestServer(std::filesystem::path root, const FtpTestServerOptions& options = {});
+
+  std::string host() const { return "127.0.0.1"; }
+  int port() const { return process_->port(); }
+  const std::filesystem::path& root() const { return root_; }
+  // The server's log so far (sessions, transfers), for failure messages.
+  std::string log() const;
+
+ private:
+  std::filesystem::path root_;
+  TempDir work_;
+  std::unique_ptr<ServerProcess> process_;
+};
+
+// An HTTP server serving the files of `root`; every request's path and query is recorded.
+class HttpTestServer {
+ public:
+  explicit HttpTestServer(std::filesystem::path root);
+
+  std::string host() const { return "127.0.0.1"; }
+  int port() const { return process_->port(); }
+  // "127.0.0.1:<port>", as $DOVRA_WEB_HOST takes it.
+  std::string hostPort() const { return host() + ":" + std::to_string(port()); }
+  // "http://127.0.0.1:<port>"
+  std::string baseUrl() const { return "http://" + hostPort(); }
+  // Path and query of every request received so far, in order.
+  std::vector<std::string> requests() const;
+
+ private:
+  std::filesystem::path root_;
+  TempDir work_;
+  std::unique_ptr<ServerProcess> process_;
+};
+
+// A loopback port on which nothing listens (connections are refused).
+int refusedLoopbackPort();
+
+// A loopback listener that never accepts and whose backlog is already full, so a new
+// connection attempt gets no answer at all (its SYN is dropped) until the object dies.
+class UnansweredListener {
+ public:
+  UnansweredListener();
+  ~UnansweredListener();
+  UnansweredListener(const UnansweredListener&) = delete;
+  UnansweredListener& operator=(const UnansweredListener&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace dovra::test
