@@ -35,18 +35,12 @@ class DecompressObserver {
  public:
   virtual ~DecompressObserver() = default;
   // Entry `index` (1-based) of `count` begins; its fields are not read yet.
-  virtual void entryStarted(int32_t index, int32_t count) {
-    (void)index;
-    (void)count;
-  }
+  virtual void entryStarted(int32_t /*index*/, int32_t /*count*/) {}
   // The entry's fields are read: its name (UTF-8) and its uncompressed size S.
-  virtual void entrySize(const std::string& name, int64_t size) {
-    (void)name;
-    (void)size;
-  }
+  virtual void entrySize(const std::string& /*name*/, int64_t /*size*/) {}
   // A block of the archive was read for the current entry, before it is inflated;
   // `position` is the number of the entry's bytes produced until then.
-  virtual void progress(uint64_t position) { (void)position; }
+  virtual void progress(uint64_t /*position*/) {}
   // Every entry is unpacked.
   virtual void finished() {}
 };
