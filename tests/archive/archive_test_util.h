@@ -1,0 +1,190 @@
+// Helpers shared by the archive tests: test data, hand-built archives, zlib reference
+// streams, folder listings and child processes.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace dovra::test {
+
+inline std::string bytesOf(std::initializer_list<int> codes) {
+  std::string s;
+  for (int c : codes) s += static_cast<char>(c);
+  return s;
+}
+
+inline std::string randomBytes(size_t n, uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; i += 8) {
+    const uint64_t v = gen();
+    for (size_t j = 0; j < 8 && i + j < n; ++j) s[i + j] = static_cast<char>(v >> (8 * j));
+  }
+  return s;
+}
+
+// Text-like records that compress well (about 4x to 8x with zlib's default level).
+inline std::string repetitiveBytes(size_t n, uint64_t seed) {
+  static const char* const kWords[] = {"CLIENTE",    "PRODUTO",   "NOTA", "FISCAL", "VALOR",
+                                       "QUANTIDADE", "SAO PAULO", "RUA",  "LTDA",   "ESTOQUE"};
+  std::mt19937_64 gen(seed);
+  std::string s;
+  s.reserve(n + 64);
+  while (s.size() < n) {
+    s += kWords[gen() % 10];
+    s += ';';
+    s += std::to_string(gen() % 100000);
+    s += (gen() % 4 == 0) ? "\r\n" : ";";
+  }
+  s.resize(n);
+  return s;
+}
+
+// A short record repeated: compresses about a thousandfold.
+inline std::string highlyCompressible(size_t n) {
+  std::string s;
+  while (s.size() < n) s += "0001;CONSUMIDOR FINAL;0,00\r\n";
+  s.resize(n);
+  return s;
+}
+
+// Compares byte strings without printing them: reports sizes and the first difference.
+inline ::testing::AssertionResult sameBytes(const std::string& actual,
+                                            const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  size_t i = 0;
+  while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
+  return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
+                                       << ", first difference at offset " << i;
+}
+
+// zlib's own one-call compressor at `level` (window 15, memory level 8).
+inline std::string zlibCompress(const std::string& data, int level) {
+  uLongf size = compressBound(data.size());
+  std::string out(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                reinterpret_cast<const Bytef*>(data.data()), data.size(), level) != Z_OK) {
+    throw std::runtime_error("compress2 failed");
+  }
+  out.resize(size);
+  return out;
+}
+
+inline std::string le32(int32_t v) {
+  const auto u = static_cast<uint32_t>(v);
+  return bytesOf({static_cast<int>(u & 0xFF), static_cast<int>((u >> 8) & 0xFF),
+                  static_cast<int>((u >> 16) & 0xFF), static_cast<int>(u >> 24)});
+}
+
+struct RawEntry {
+  std::string name;  // bytes as stored
+  int32_t size;
+  std::string stream;
+};
+
+// An archive assembled field by field, so tests can store what the writer never would.
+inline std::string buildArchive(const std::vector<RawEntry>& entries) {
+  std::string a = le32(static_cast<int32_t>(entries.size()));
+  for (const auto& e : entries) {
+    a += le32(static_cast<int32_t>(e.name.size())) + e.name + le32(e.size) + e.stream;
+  }
+  return a;
+}
+
+inline RawEntry entryOf(const std::string& name, const std::string& content, int level = 6) {
+  return RawEntry{name, static_cast<int32_t>(content.size()), zlibCompress(content, level)};
+}
+
+// Names in a folder, sorted.
+inline std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The size of the smallest prefix of `data` at or after `from` whose zlib stream (default
+// level) is exactly `target` bytes, or 0 when none is found before `to`.
+inline size_t prefixCompressingTo(const std::string& data, size_t target, size_t from, size_t to) {
+  for (size_t n = from; n < to && n <= data.size(); ++n) {
+    const size_t c = zlibCompress(data.substr(0, n), Z_DEFAULT_COMPRESSION).size();
+    if (c == target) return n;
+    if (c > target + 64) break;
+  }
+  return 0;
+}
+
+struct ProcessResult {
+  int status = -1;  // exit status, or -1 when killed
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with its standard output and error captured into files.
+inline ProcessResult runProcess(const std::vector<std::string>& argv) {
+  TempDir capture("dovra-proc");
+  const std::string outPath = capture.file("out"), errPath = capture.file("err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  ProcessResult r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = readFile(outPath);
+  r.err = readFile(errPath);
+  return r;
+}
+
+// Runs a Python 3 script with arguments; throws when it fails.
+inline std::string runPython(const std::string& script, std::vector<std::string> args = {}) {
+  std::vector<std::string> argv = {"/usr/bin/python3", "-c", script};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const ProcessResult r = runProcess(argv);
+  if (r.status != 0) throw std::runtime_error("python failed: " + r.err);
+  return r.out;
+}
+
+// The message of the exception `fn` throws, or "<no exception>".
+inline std::string messageOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "<no exception>";
+}
+
+}  // namespace dovra::test

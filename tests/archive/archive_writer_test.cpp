@@ -1,0 +1,264 @@
+#include "archive/archive_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "archive/archive_reader.h"
+#include "archive/parallel_deflate.h"
+#include "archive_test_util.h"
+
+namespace dovra {
+namespace {
+
+using test::bytesOf;
+using test::highlyCompressible;
+using test::le32;
+using test::messageOf;
+using test::namesIn;
+using test::randomBytes;
+using test::readFile;
+using test::repetitiveBytes;
+using test::sameBytes;
+using test::TempDir;
+using test::writeFile;
+using test::zlibCompress;
+
+class ArchiveWriter : public ::testing::Test {
+ protected:
+  std::string input(const std::string& name, const std::string& content) {
+    const std::string path = dir.file(name);
+    writeFile(path, content);
+    return path;
+  }
+  std::string archivePath() const { return dir.file("out.zlib"); }
+  std::string archive() const { return readFile(archivePath()); }
+
+  TempDir dir{"dovra-writer"};
+};
+
+TEST_F(ArchiveWriter, WorkedExampleIsExactlyItsTwentyEightBytes) {
+  CompressFiles({input("x.fbk", "abc")}, archivePath());
+  EXPECT_EQ(archive(), bytesOf({0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x78, 0x2E,
+                                0x66, 0x62, 0x6B, 0x03, 0x00, 0x00, 0x00, 0x78, 0x9C, 0x4B,
+                                0x4C, 0x4A, 0x06, 0x00, 0x02, 0x4D, 0x01, 0x27}));
+}
+
+TEST_F(ArchiveWriter, EmptyInputGivesSizeZeroAndTheEightByteStream) {
+  CompressFiles({input("e.fbk", "")}, archivePath());
+  EXPECT_EQ(archive(), le32(1) + le32(5) + "e.fbk" + le32(0) +
+                           bytesOf({0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}));
+}
+
+TEST_F(ArchiveWriter, EntriesFollowTheListWithBareWindows1252NamesAndPlainStreams) {
+  const std::string a = repetitiveBytes(70000, 1), b = randomBytes(5000, 2);
+  std::filesystem::create_directory(dir.path() / "sub");
+  const std::string pathA = input("sub/ação.fbk", a);
+  const std::string pathB = input("sub/c:b.fbk", b);  // the name is what follows the ":"
+  CompressFiles({pathA, pathB}, archivePath(), {}, 1);
+  const std::string nameA = "a\xE7\xE3o.fbk";
+  EXPECT_TRUE(sameBytes(archive(), le32(2) + le32(static_cast<int32_t>(nameA.size())) + nameA +
+                                       le32(70000) + zlibCompress(a, 6) + le32(5) + "b.fbk" +
+                                       le32(5000) + zlibCompress(b, 6)));
+}
+
+TEST_F(ArchiveWriter, TwoInputsWithOneNameGiveTwoEntriesInListOrder) {
+  std::filesystem::create_directory(dir.path() / "one");
+  std::filesystem::create_directory(dir.path() / "two");
+  CompressFiles({input("one/db.fbk", "first"), input("two/db.fbk", "second!")}, archivePath());
+  const auto entries = listArchive(archivePath());
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, "db.fbk");
+  EXPECT_EQ(entries[0].size, 5);
+  EXPECT_EQ(entries[1].name, "db.fbk");
+  EXPECT_EQ(entries[1].size, 7);
+}
+
+TEST_F(ArchiveWriter, EmptyListCreatesNothingAndLeavesAnOldArchive) {
+  CompressFiles({}, archivePath());
+  EXPECT_FALSE(std::filesystem::exists(archivePath()));
+  writeFile(archivePath(), "old archive");
+  CompressFiles({}, archivePath());
+  EXPECT_EQ(archive(), "old archive");
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.zlib"});
+}
+
+TEST_F(ArchiveWriter, ReplacesAnOldArchiveWithOnlyTheNewEntriesAndLeavesNoTemporary) {
+  CompressFiles({input("a.fbk", randomBytes(200000, 3)), input("b.fbk", "bb")}, archivePath());
+  CompressFiles({input("x.fbk", "abc")}, archivePath());
+  EXPECT_EQ(archive().size(), 28u);
+  EXPECT_EQ(listArchive(archivePath()).size(), 1u);
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.fbk", "b.fbk", "out.zlib", "x.fbk"}));
+}
+
+TEST_F(ArchiveWriter, FailureMidwayRemovesTheTemporaryAndKeepsTheOldArchive) {
+  writeFile(archivePath(), "old archive");
+  const std::string first = input("a.fbk", "aaaa");
+  const std::string shrinking = input("b.fbk", randomBytes(1 << 20, 4));
+  int events = 0;
+  const std::string msg = messageOf([&] {
+    CompressFiles(
+        {first, shrinking}, archivePath(),
+        [&](const CompressProgress& p) {
+          // The input loses its tail while it is being read.
+          if (events++ == 0) {
+            EXPECT_EQ(::truncate(shrinking.c_str(), 100000), 0);
+          }
+          EXPECT_EQ(p.entry, 1u);
+        },
+        1);
+  });
+  EXPECT_EQ(msg, "Stream read error");
+  EXPECT_GT(events, 0);
+  EXPECT_EQ(archive(), "old archive");
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.fbk", "b.fbk", "out.zlib"}));
+}
+
+TEST_F(ArchiveWriter, MissingInputAndMissingFolderGiveTheOpenAndCreateMessages) {
+  const std::string missing = dir.file("nada.fbk");
+  EXPECT_EQ(messageOf([&] {
+              CompressFiles({input("a.fbk", "a"), missing}, archivePath());
+            }),
+            "Cannot open file \"" + missing + "\". No such file or directory");
+  EXPECT_FALSE(std::filesystem::exists(archivePath()));
+
+  const std::string badArchive = dir.file("no/such/folder/out.zlib");
+  EXPECT_EQ(messageOf([&] { CompressFiles({input("b.fbk", "b")}, badArchive); }),
+            "Cannot create file \"" + badArchive + "\". No such file or directory");
+
+  EXPECT_EQ(messageOf([&] { CompressFiles({dir.path().string()}, archivePath()); }),
+            "Cannot open file \"" + dir.path().string() + "\". Is a directory");
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.fbk", "b.fbk"}));
+}
+
+TEST_F(ArchiveWriter, RefusesAnInputOfTwoGibibytesBeforeWritingAnything) {
+  writeFile(archivePath(), "old archive");
+  const std::string small = input("a.fbk", "a");
+  const std::string big = dir.file("big.fbk");
+  writeFile(big, "");
+  ASSERT_EQ(::truncate(big.c_str(), int64_t{1} << 31), 0);  // sparse: no disk used
+
+  EXPECT_EQ(messageOf([&] {
+              CompressFiles({small, big}, archivePath());
+            }),
+            "Arquivo muito grande para compactar: \"" + big +
+                "\" (2147483648 bytes; o limite é 2147483647 bytes)");
+  EXPECT_THROW(CompressFiles({big}, archivePath()), EFileTooLarge);
+  EXPECT_EQ(archive(), "old archive");
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.fbk", "big.fbk", "out.zlib"}));
+}
+
+TEST_F(ArchiveWriter, ProgressFiresPerFullBufferOfCompressedOutputAndNotForSmallOutput) {
+  const std::string small = input("small.fbk", highlyCompressible(300000));
+  const std::string noisy = input("noisy.fbk", randomBytes(300000, 6));
+  std::vector<CompressProgress> events;
+  CompressFiles(
+      {small, noisy}, archivePath(), [&](const CompressProgress& p) { events.push_back(p); }, 1);
+  const auto entries = listArchive(archivePath());
+  ASSERT_LT(entries[0].compressedSize, 65536u);
+  const size_t full = entries[1].compressedSize / 65536;
+  ASSERT_EQ(full, 4u);
+  ASSERT_GE(events.size(), full - 1);
+  ASSERT_LE(events.size(), full);
+  for (size_t i = 0; i < events.size(); ++i) {
+    EXPECT_EQ(events[i].entry, 1u);  // none for the entry compressing below 65,536 bytes
+    EXPECT_EQ(events[i].entryCount, 2u);
+    EXPECT_EQ(events[i].entrySize, 300000u);
+    EXPECT_EQ(events[i].bytesOut, (i + 1) * 65536);
+    EXPECT_LE(events[i].bytesIn, 300000u);
+    if (i > 0) {
+      EXPECT_GT(events[i].bytesIn, events[i - 1].bytesIn);
+    }
+  }
+}
+
+TEST_F(ArchiveWriter, ParallelPathWritesOneOrdinaryZlibStreamThatPythonReads) {
+  std::string data =
+      repetitiveBytes(3 << 20, 7) + randomBytes(1 << 20, 8) + repetitiveBytes((2 << 20) + 12345, 9);
+  const std::string path = input("big.fbk", data);
+  size_t events = 0;
+  CompressFiles(
+      {path}, archivePath(), [&](const CompressProgress&) { ++events; }, 2);
+  const std::string a = archive();
+  const size_t streamAt = 4 + 4 + 7 + 4;
+  ASSERT_EQ(a.substr(0, streamAt),
+            le32(1) + le32(7) + "big.fbk" + le32(static_cast<int32_t>(data.size())));
+  EXPECT_EQ(a.substr(streamAt, 2), bytesOf({0x78, 0x9C}));
+  EXPECT_FALSE(sameBytes(a.substr(streamAt), zlibCompress(data, 6)));  // the parallel path
+  EXPECT_EQ(events, (a.size() - streamAt) / 65536);
+
+  // Another zlib reader takes the stream as one stream and finds nothing after it.
+  const std::string check = test::runPython(
+      "import sys, zlib\n"
+      "a = open(sys.argv[1], 'rb').read()[int(sys.argv[2]):]\n"
+      "d = zlib.decompressobj()\n"
+      "out = d.decompress(a)\n"
+      "ok = d.eof and not d.unused_data and out == open(sys.argv[3], 'rb').read()\n"
+      "print('same' if ok else 'different')\n",
+      {archivePath(), std::to_string(streamAt), path});
+  EXPECT_EQ(check, "same\n");
+}
+
+TEST_F(ArchiveWriter, PlainStreamBelowTheThresholdOrWithOneWorker) {
+  const std::string below =
+      repetitiveBytes(4096, 10) + highlyCompressible(kParallelThreshold - 4097);
+  CompressFiles({input("below.fbk", below)}, archivePath(), {}, 4);
+  EXPECT_TRUE(sameBytes(archive().substr(4 + 4 + 9 + 4), zlibCompress(below, 6)));
+
+  const std::string above = repetitiveBytes(4096, 11) + highlyCompressible(kParallelThreshold);
+  CompressFiles({input("above.fbk", above)}, archivePath(), {}, 1);
+  EXPECT_TRUE(sameBytes(archive().substr(4 + 4 + 9 + 4), zlibCompress(above, 6)));
+}
+
+// A 1 MiB tmpfs, to fill a disk without filling the machine's. Needs the right to mount.
+class ArchiveOnAFullDisk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) {
+      GTEST_SKIP() << "cannot mount a small tmpfs here";
+    }
+    mounted = true;
+  }
+  void TearDown() override {
+    if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+  }
+
+  TempDir dir{"dovra-fulldisk"};
+  std::filesystem::path disk = dir.path() / "disk";
+  bool mounted = false;
+};
+
+TEST_F(ArchiveOnAFullDisk, PackingGivesStreamWriteErrorAndLeavesOnlyTheOldArchive) {
+  const std::string oldPath = (disk / "db.zlib").string();
+  const std::string small = dir.file("small.fbk");
+  writeFile(small, repetitiveBytes(100000, 12));
+  CompressFiles({small}, oldPath);
+  const std::string old = readFile(oldPath);
+
+  const std::string big = dir.file("big.fbk");
+  writeFile(big, randomBytes(5 << 20, 13));  // above the parallel threshold
+  for (unsigned workers : {1u, 2u}) {
+    EXPECT_EQ(messageOf([&] {
+                CompressFiles({small, big}, oldPath, {}, workers);
+              }),
+              "Stream write error");
+    EXPECT_EQ(namesIn(disk), std::vector<std::string>{"db.zlib"});
+    EXPECT_EQ(readFile(oldPath), old);
+  }
+}
+
+TEST_F(ArchiveOnAFullDisk, UnpackingGivesStreamWriteErrorAndKeepsTheOldFile) {
+  const std::string big = dir.file("big.fbk");
+  writeFile(big, randomBytes(3 << 20, 14));
+  const std::string archivePath = dir.file("a.zlib");
+  CompressFiles({big}, archivePath);
+  writeFile(disk / "big.fbk", "previous good file");
+
+  EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath, disk.string()); }), "Stream write error");
+  EXPECT_EQ(namesIn(disk), std::vector<std::string>{"big.fbk"});
+  EXPECT_EQ(readFile(disk / "big.fbk"), "previous good file");
+}
+
+}  // namespace
+}  // namespace dovra
