@@ -23,6 +23,14 @@ class StringList {
  public:
   StringList() = default;
   StringList(std::initializer_list<std::string> lines) : lines_(lines) {}
+  // Copies take the lines only; an assignment is a change of the target (its guard runs
+  // and stays).
+  StringList(const StringList& other) : lines_(other.lines_) {}
+  StringList& operator=(const StringList& other) {
+    changing();
+    lines_ = other.lines_;
+    return *this;
+  }
 
   void Clear();
   void Add(std::string line);
