@@ -25,15 +25,17 @@ inline constexpr std::string_view kSelectCompanyNames =
 
 // 3. Twice the user tables and views not named CONT_... or VIEW_..., minus 6.
 inline const std::string kCountUserTables =
-    std::string(" select (count(rdb$relation_name)*2) - 6 from rdb$relations  where "
-                "rdb$system_flag = 0 and rdb$relation_name not like ") +
+    std::string(
+        " select (count(rdb$relation_name)*2) - 6 from rdb$relations  where "
+        "rdb$system_flag = 0 and rdb$relation_name not like ") +
     sqlQuote("CONT_%") + " and rdb$relation_name not like " + sqlQuote("VIEW_%");
 
 // 4. Segments of the indices with system-made names, minus 420.
 inline const std::string kCountSystemIndexSegments =
-    std::string(" select (count(i.rdb$index_name)) - 420  from rdb$indices i  join "
-                "rdb$index_segments s on (i.rdb$index_name = s.rdb$index_name) where "
-                "i.rdb$index_name like ") +
+    std::string(
+        " select (count(i.rdb$index_name)) - 420  from rdb$indices i  join "
+        "rdb$index_segments s on (i.rdb$index_name = s.rdb$index_name) where "
+        "i.rdb$index_name like ") +
     sqlQuote("RDB$%");
 
 // 5. Date of the last daily upload.
@@ -73,13 +75,18 @@ inline constexpr std::string_view kOverrideBackupDate =
     " update PARGERAL set PRGDATABACKUP = CURRENT_DATE ";
 
 // The thirteen statements in the order above.
-inline const std::array<std::string, 13> kAllStatements = {
-    std::string(kSelectXmlFolder),    std::string(kSelectCompanyNames),
-    kCountUserTables,                 kCountSystemIndexSegments,
-    std::string(kSelectUploadDate),   std::string(kSelectFirstCnpj),
-    std::string(kSelectAllCnpjs),     std::string(kUpdateUploadDate),
-    kSelectUnsentNfe,                 std::string(kSelectOwnCnpj),
-    std::string(kMarkNfeSent),        std::string(kRecordManualBackup),
-    std::string(kOverrideBackupDate)};
+inline const std::array<std::string, 13> kAllStatements = {std::string(kSelectXmlFolder),
+                                                           std::string(kSelectCompanyNames),
+                                                           kCountUserTables,
+                                                           kCountSystemIndexSegments,
+                                                           std::string(kSelectUploadDate),
+                                                           std::string(kSelectFirstCnpj),
+                                                           std::string(kSelectAllCnpjs),
+                                                           std::string(kUpdateUploadDate),
+                                                           kSelectUnsentNfe,
+                                                           std::string(kSelectOwnCnpj),
+                                                           std::string(kMarkNfeSent),
+                                                           std::string(kRecordManualBackup),
+                                                           std::string(kOverrideBackupDate)};
 
 }  // namespace dovra::erp

@@ -125,9 +125,10 @@ std::unique_ptr<FbClient> FbClient::load(const std::string& name) {
 
 const FbClient& FbClient::instance() {
   static std::once_flag once;
-  static std::unique_ptr<FbClient> client;
+  // Never destroyed: objects that outlive static destruction may still close handles.
+  static FbClient* client = nullptr;
   // call_once leaves the flag unset when the loader throws, so a later call retries.
-  std::call_once(once, [] { client = load(libraryName()); });
+  std::call_once(once, [] { client = load(libraryName()).release(); });
   return *client;
 }
 

@@ -11,10 +11,10 @@
 // the process ends; a failed load is tried again on the next call.
 //
 // Status vectors become EIBError exceptions whose message is the client library's text:
-// the lines fb_interpret gives for the vector, joined with "\r\n" as the Windows client
-// joins them, so a message box shows one line per line and a log saved with CRLF line
-// ends stays a well-formed CRLF file. Front ends treat "\r\n" (and a lone "\r") as one
-// line break.
+// the lines fb_interpret gives for the vector, joined with "\r\n" (the line break of the
+// program's messages and of its CRLF log files), so a message box shows one line per
+// line and a log that holds the message stays a well-formed CRLF file. Front ends treat
+// "\r\n" (and a lone "\r") as one line break.
 //
 // Thread-safety: instance() may be called from any thread; the entry points themselves
 // are thread-safe as fbclient documents them (one handle used by one thread at a time).

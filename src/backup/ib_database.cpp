@@ -48,7 +48,9 @@ int64_t littleEndian(const char* p, size_t length) {
 
 IbDatabase::IbDatabase() : client_(FbClient::instance()) {}
 
-IbDatabase::~IbDatabase() { Close(); }
+IbDatabase::~IbDatabase() {
+  Close();
+}
 
 std::string IbDatabase::buildDpb(const StringList& params, int dialect) {
   std::string dpb(1, static_cast<char>(isc_dpb_version1));

@@ -18,7 +18,7 @@ constexpr short kInitialColumns = 20;
 constexpr size_t kBlobSegment = 32768;
 // ISC dates count days from 17 November 1858.
 constexpr sys_days kIscEpoch = sys_days{1858y / November / 17};
-// Delphi's zero date, the date part of a time-only value.
+// The zero date of day-fraction times (30 December 1899): the date of a time-only value.
 constexpr local_days kZeroDate = local_days{1899y / December / 30};
 
 XSQLDA* allocateSqlda(std::vector<std::max_align_t>& storage, short columns) {
@@ -77,7 +77,8 @@ std::string formatTime(uint32_t iscTime) {
 std::string formatScaled(int64_t value, int scale) {
   if (scale >= 0) return std::to_string(value * powerOfTen(scale));
   const bool negative = value < 0;
-  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   std::string digits = std::to_string(magnitude);
   const size_t decimals = static_cast<size_t>(-scale);
   if (digits.size() <= decimals) digits.insert(0, decimals + 1 - digits.size(), '0');
@@ -209,9 +210,7 @@ std::optional<year_month_day> IbField::AsDate() const {
 }
 
 std::optional<local_seconds> IbField::AsDateTime() const {
-  const auto dayStart = [this] {
-    return local_days{year_month_day{kIscEpoch + days{integer_}}};
-  };
+  const auto dayStart = [this] { return local_days{year_month_day{kIscEpoch + days{integer_}}}; };
   const seconds timeOfDay{time_ / ISC_TIME_SECONDS_PRECISION};
   switch (kind_) {
     case Kind::Null:
@@ -235,7 +234,9 @@ void IbParam::setAsString(std::string_view text) {
   bytes_ = utf8ToCp1252(text);
 }
 
-void IbParam::setAsInteger(int32_t value) { setAsLargeInt(value); }
+void IbParam::setAsInteger(int32_t value) {
+  setAsLargeInt(value);
+}
 
 void IbParam::setAsLargeInt(int64_t value) {
   kind_ = Kind::Integer;
@@ -512,8 +513,7 @@ void IbQuery::Open() {
   prepare();
   const bool isSelect = statementType_ == isc_info_sql_stmt_select ||
                         statementType_ == isc_info_sql_stmt_select_for_upd;
-  const bool isProcedure =
-      statementType_ == isc_info_sql_stmt_exec_procedure && outDa()->sqld > 0;
+  const bool isProcedure = statementType_ == isc_info_sql_stmt_exec_procedure && outDa()->sqld > 0;
   if (!isSelect && !isProcedure) {
     throw Exception("The statement returns no rows; run it with ExecSQL");
   }

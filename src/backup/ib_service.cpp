@@ -10,10 +10,19 @@ namespace dovra {
 namespace {
 
 // Service parameter names the client library knows but this client does not send.
-constexpr std::array<std::string_view, 13> kKnownSpbNames = {
-    "sys_user_name", "sys_user_name_enc", "password_enc",   "command_line", "dbname",
-    "verbose",       "options",           "connect_timeout", "dummy_packet_interval",
-    "sql_role_name", "trusted_auth",      "trusted_role",    "expected_db"};
+constexpr std::array<std::string_view, 13> kKnownSpbNames = {"sys_user_name",
+                                                             "sys_user_name_enc",
+                                                             "password_enc",
+                                                             "command_line",
+                                                             "dbname",
+                                                             "verbose",
+                                                             "options",
+                                                             "connect_timeout",
+                                                             "dummy_packet_interval",
+                                                             "sql_role_name",
+                                                             "trusted_auth",
+                                                             "trusted_role",
+                                                             "expected_db"};
 
 std::string lowerName(std::string_view name) {
   std::string out(name);
@@ -28,7 +37,9 @@ bool isBlank(std::string_view text) {
                      [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
-void addByte(std::string& block, int value) { block += static_cast<char>(value & 0xFF); }
+void addByte(std::string& block, int value) {
+  block += static_cast<char>(value & 0xFF);
+}
 
 void addInteger(std::string& block, int tag, uint32_t value) {
   addByte(block, tag);
@@ -77,7 +88,9 @@ TIBCustomService::TIBCustomService() : client_(FbClient::instance()) {
   });
 }
 
-TIBCustomService::~TIBCustomService() { Detach(); }
+TIBCustomService::~TIBCustomService() {
+  Detach();
+}
 
 std::string TIBCustomService::ServiceManagerName() const {
   return Protocol == TProtocol::TCP ? ServerName + ":service_mgr" : "service_mgr";

@@ -147,13 +147,13 @@ TEST_F(ErpDatabase, StartSequenceStatements) {
 
   // 3 and 4: the catalogue counts, against counts made here from the catalogue rows.
   IbQuery check(Banco, TBanco);
-  select(check,
-         "select rdb$relation_name from rdb$relations where rdb$system_flag = 0");
+  select(check, "select rdb$relation_name from rdb$relations where rdb$system_flag = 0");
   int64_t counted = 0;
   for (; !check.Eof(); check.Next()) {
     const std::string name = check.Fields[0].AsString();
     // LIKE 'CONT_%': "CONT", any one character, anything.
-    const bool excluded = name.size() >= 5 && (name.rfind("CONT", 0) == 0 || name.rfind("VIEW", 0) == 0);
+    const bool excluded =
+        name.size() >= 5 && (name.rfind("CONT", 0) == 0 || name.rfind("VIEW", 0) == 0);
     if (!excluded) ++counted;
   }
   select(Query1, erp::kCountUserTables);
@@ -250,8 +250,9 @@ TEST_F(ErpDatabase, CompanyEdgeCases) {
   Query1.ExecSQL();
   EXPECT_EQ(Query1.RowsAffected(), 3);
   TBanco.Commit();
-  select(Query1, "select count(*) from PARGERAL where PRGDATABACKUP = current_date and "
-                 "PRGNOMEBACKUP = 'x'");
+  select(Query1,
+         "select count(*) from PARGERAL where PRGDATABACKUP = current_date and "
+         "PRGNOMEBACKUP = 'x'");
   EXPECT_EQ(Query1.Fields[0].AsInteger(), 3);
 }
 
@@ -441,8 +442,9 @@ TEST_F(ErpDatabase, ParametersFieldsAndText) {
   connect(Banco, sample.erp().mainLocation, env);
 
   // Names bound without regard to case; a name the statement lacks is an error.
-  q.SetSQL("insert into CLIENTE (CLICODIGO, CLINOME, CLICIDADE, CLIUF, CLIOBS, CLIDATACAD) "
-           "values (:cod, :Nome, :cidade, :uf, :obs, :data)");
+  q.SetSQL(
+      "insert into CLIENTE (CLICODIGO, CLINOME, CLICIDADE, CLIUF, CLIOBS, CLIDATACAD) "
+      "values (:cod, :Nome, :cidade, :uf, :obs, :data)");
   EXPECT_EQ(q.ParamCount(), 6u);
   EXPECT_EQ(failure([&] { q.ParamByName("d9"); }), "Parameter D9 not found");
   q.ParamByName("COD").setAsInteger(9001);
@@ -455,8 +457,9 @@ TEST_F(ErpDatabase, ParametersFieldsAndText) {
   q.ExecSQL();
   TBanco.Commit();
 
-  select(q, "select CLINOME, CLICIDADE, CLIUF, CLIOBS, CLIDATACAD, CLICODIGO from CLIENTE "
-            "where CLICODIGO = 9001");
+  select(q,
+         "select CLINOME, CLICIDADE, CLIUF, CLIOBS, CLIDATACAD, CLICODIGO from CLIENTE "
+         "where CLICODIGO = 9001");
   ASSERT_FALSE(q.Eof());
   EXPECT_EQ(q.FieldByName("clinome").AsString(), "Conceição Araújo D'Ávila");
   EXPECT_EQ(q.FieldByName("CLINOME").AsBytes(), "Concei\xE7\xE3o Ara\xFAjo D'\xC1vila");
@@ -477,9 +480,10 @@ TEST_F(ErpDatabase, ParametersFieldsAndText) {
   EXPECT_TRUE(q.Eof());
 
   // Numbers of every kind, and a value found through a text parameter.
-  select(q, "select cast(-12.5 as numeric(15,2)), cast(0.05 as numeric(9,3)), "
-            "cast(3000000000 as bigint), cast(7 as smallint), cast(2.5 as double precision), "
-            "timestamp '2024-03-01 13:45:10', true, cast('42 ' as char(5)) from rdb$database");
+  select(q,
+         "select cast(-12.5 as numeric(15,2)), cast(0.05 as numeric(9,3)), "
+         "cast(3000000000 as bigint), cast(7 as smallint), cast(2.5 as double precision), "
+         "timestamp '2024-03-01 13:45:10', true, cast('42 ' as char(5)) from rdb$database");
   EXPECT_EQ(q.Fields[0].AsString(), "-12.50");
   EXPECT_EQ(q.Fields[0].AsInteger(), -13);
   EXPECT_EQ(q.Fields[1].AsString(), "0.050");
@@ -522,8 +526,8 @@ TEST_F(ErpDatabase, ErrorsCarryTheServersText) {
   EXPECT_NE(connectError(sample.erp().mainLocation, env.password + "x").find("password"),
             std::string::npos);
   // A stopped server: nothing listens on the port.
-  const std::string refused = connectError(
-      "localhost/3999:" + sample.erp().mainFile.string(), env.password);
+  const std::string refused =
+      connectError("localhost/3999:" + sample.erp().mainFile.string(), env.password);
   EXPECT_NE(refused.find("Unable to complete network request to host \"localhost"),
             std::string::npos)
       << refused;
@@ -564,8 +568,7 @@ TEST_F(ErpDatabase, ErrorsCarryTheServersText) {
   EXPECT_NE(failure([&] { Query1.ExecSQL(); }).find("PRIMARY or UNIQUE KEY"), std::string::npos);
   // Open of a statement without rows is refused before it runs.
   Query1.SetSQL(erp::kOverrideBackupDate);
-  EXPECT_EQ(failure([&] { Query1.Open(); }),
-            "The statement returns no rows; run it with ExecSQL");
+  EXPECT_EQ(failure([&] { Query1.Open(); }), "The statement returns no rows; run it with ExecSQL");
   EXPECT_EQ(failure([&] { Query1.ParamByName("d2"); }), "Parameter D2 not found");
 }
 

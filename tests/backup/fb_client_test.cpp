@@ -103,15 +103,10 @@ TEST(FbClientDeathTest, ObjectsCannotBeCreatedWithoutTheLibrary) {
 TEST(FbClient, StatusVectorsBecomeErrorsWithTheLibrarysText) {
   const FbClient& client = FbClient::instance();
   const char* relation = "PARGERALX";
-  const ISC_STATUS status[] = {isc_arg_gds,
-                               isc_dsql_error,
-                               isc_arg_gds,
-                               isc_dsql_relation_err,
-                               isc_arg_gds,
-                               isc_random,
-                               isc_arg_string,
-                               reinterpret_cast<ISC_STATUS>(relation),
-                               isc_arg_end};
+  const ISC_STATUS status[] = {
+      isc_arg_gds, isc_dsql_error, isc_arg_gds,    isc_dsql_relation_err,
+      isc_arg_gds, isc_random,     isc_arg_string, reinterpret_cast<ISC_STATUS>(relation),
+      isc_arg_end};
   const EIBError error = client.error(status);
   EXPECT_EQ(error.gdsCode(), isc_dsql_error);
   EXPECT_LT(error.sqlCode(), 0);
@@ -133,9 +128,9 @@ TEST(FbClient, StatusVectorsBecomeErrorsWithTheLibrarysText) {
 
 TEST(FbClient, ClientTextBecomesUtf8) {
   EXPECT_EQ(clientTextToUtf8("plain"), "plain");
-  EXPECT_EQ(clientTextToUtf8("s\xC3\xA3o"), "s\xC3\xA3o");      // already UTF-8
-  EXPECT_EQ(clientTextToUtf8("s\xE3o"), "s\xC3\xA3o");          // Windows-1252
-  EXPECT_EQ(clientTextToUtf8("\xC3\x28"), "\xC3\x83(");         // invalid UTF-8
+  EXPECT_EQ(clientTextToUtf8("s\xC3\xA3o"), "s\xC3\xA3o");                      // already UTF-8
+  EXPECT_EQ(clientTextToUtf8("s\xE3o"), "s\xC3\xA3o");                          // Windows-1252
+  EXPECT_EQ(clientTextToUtf8("\xC3\x28"), "\xC3\x83(");                         // invalid UTF-8
   EXPECT_EQ(clientTextToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // surrogate
 }
 

@@ -37,8 +37,7 @@ TEST(ServiceParameterBlock, NamesAreNormalisedAndValuesSentAsWindows1252) {
   svc.Params.Add("Password=x=y");
   svc.Params.Add(" =not sent");
   svc.Params.Add("no separator");
-  EXPECT_EQ(svc.BuildSpb(),
-            bytes({2, 2, 28, 4}) + "jo\xE3o" + bytes({29, 3}) + "x=y");
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 28, 4}) + "jo\xE3o" + bytes({29, 3}) + "x=y");
 }
 
 TEST(ServiceParameterBlock, EmptyValueRemovesTheLine) {
@@ -71,9 +70,9 @@ TEST(BackupRequest, VerboseBackupOfOneFile) {
   svc.Verbose = true;
   svc.DatabaseName = "/dados/ERP.fdb";
   svc.BackupFile.Add("/bkp/ERP_AUTO.fbk");
-  EXPECT_EQ(svc.BuildStartRequest(),
-            bytes({1, 106, 14, 0}) + "/dados/ERP.fdb" + bytes({108, 0, 0, 0, 0, 107, 5, 17, 0}) +
-                "/bkp/ERP_AUTO.fbk");
+  EXPECT_EQ(svc.BuildStartRequest(), bytes({1, 106, 14, 0}) + "/dados/ERP.fdb" +
+                                         bytes({108, 0, 0, 0, 0, 107, 5, 17, 0}) +
+                                         "/bkp/ERP_AUTO.fbk");
 }
 
 TEST(BackupRequest, FactorBlankLinesAndLengthForm) {
@@ -84,10 +83,9 @@ TEST(BackupRequest, FactorBlankLinesAndLengthForm) {
   svc.BackupFile.Add("   ");
   svc.BackupFile.Add("a.fbk=300");
   svc.BackupFile.Add("b=c.fbk");  // "=" without a number after it: one file name
-  EXPECT_EQ(svc.BuildStartRequest(),
-            bytes({1, 106, 2, 0}) + "db" + bytes({108, 0x21, 0, 0, 0}) +
-                bytes({6, 2, 1, 0, 0}) + bytes({5, 5, 0}) + "a.fbk" +
-                bytes({7, 0x2c, 1, 0, 0}) + bytes({5, 7, 0}) + "b=c.fbk");
+  EXPECT_EQ(svc.BuildStartRequest(), bytes({1, 106, 2, 0}) + "db" + bytes({108, 0x21, 0, 0, 0}) +
+                                         bytes({6, 2, 1, 0, 0}) + bytes({5, 5, 0}) + "a.fbk" +
+                                         bytes({7, 0x2c, 1, 0, 0}) + bytes({5, 7, 0}) + "b=c.fbk");
 }
 
 TEST(BackupRequest, MissingDatabaseIsRefused) {
@@ -110,9 +108,9 @@ TEST(RestoreRequest, AsTheRestoreDialogueSetsItUp) {
   svc.PageSize = 8192;
   svc.DatabaseName.Add("/bkp/ERP.fdb");
   svc.BackupFile.Add("/bkp/ERP.fbk");
-  EXPECT_EQ(svc.BuildStartRequest(),
-            bytes({2, 108, 0, 0x20, 0, 0, 107, 10, 0, 0x20, 0, 0}) + bytes({5, 12, 0}) +
-                "/bkp/ERP.fbk" + bytes({106, 12, 0}) + "/bkp/ERP.fdb");
+  EXPECT_EQ(svc.BuildStartRequest(), bytes({2, 108, 0, 0x20, 0, 0, 107, 10, 0, 0x20, 0, 0}) +
+                                         bytes({5, 12, 0}) + "/bkp/ERP.fbk" + bytes({106, 12, 0}) +
+                                         "/bkp/ERP.fdb");
 }
 
 TEST(RestoreRequest, DefaultsBuffersBlankLinesAndLengths) {
@@ -125,9 +123,8 @@ TEST(RestoreRequest, DefaultsBuffersBlankLinesAndLengths) {
   svc.DatabaseName.Add("part1.fdb=1000");
   svc.DatabaseName.Add("part2.fdb");
   EXPECT_EQ(svc.BuildStartRequest(),
-            bytes({2, 108, 0, 0x20, 0, 0, 10, 0, 0x10, 0, 0, 9, 75, 0, 0, 0}) +
-                bytes({106, 9, 0}) + "part1.fdb" + bytes({11, 0xe8, 3, 0, 0}) +
-                bytes({106, 9, 0}) + "part2.fdb");
+            bytes({2, 108, 0, 0x20, 0, 0, 10, 0, 0x10, 0, 0, 9, 75, 0, 0, 0}) + bytes({106, 9, 0}) +
+                "part1.fdb" + bytes({11, 0xe8, 3, 0, 0}) + bytes({106, 9, 0}) + "part2.fdb");
 
   // A cancelled file choice leaves no backup file: the request goes out without one.
   TIBRestoreService noFile;
@@ -148,9 +145,8 @@ TEST(OutputAnswer, LineEndAndMalformedAnswers) {
   EXPECT_EQ(Svc::parseOutputAnswer(bytes({62, 4, 0}) + std::string("ab\0c", 4) + bytes({1})).line,
             "ab");
 
-  for (const std::string& bad :
-       {bytes({63, 0, 0, 1}), bytes({62, 3, 0}) + "abc" + bytes({2}), bytes({62, 9, 0}) + "abc",
-        bytes({2, 1}), std::string()}) {
+  for (const std::string& bad : {bytes({63, 0, 0, 1}), bytes({62, 3, 0}) + "abc" + bytes({2}),
+                                 bytes({62, 9, 0}) + "abc", bytes({2, 1}), std::string()}) {
     EXPECT_EQ(failure([&] { Svc::parseOutputAnswer(bad); }), "Unexpected Output buffer value");
   }
 }

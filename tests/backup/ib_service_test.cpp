@@ -223,8 +223,7 @@ TEST_F(ServiceManager, ErrorsCarryTheClientsText) {
   svc.ServerName = "localhost/3999";
   setCredentials(svc, env);
   error = failure([&] { svc.Attach(); });
-  EXPECT_NE(error.find("Unable to complete network request to host \"localhost"),
-            std::string::npos)
+  EXPECT_NE(error.find("Unable to complete network request to host \"localhost"), std::string::npos)
       << error;
   EXPECT_FALSE(svc.Active());
 

@@ -156,9 +156,9 @@ TEST_F(SampleErpDatabases, SameSeedSameData) {
 
 TEST_F(SampleErpDatabases, GrowsToTheRequestedSizeAndNeverOverwrites) {
   test::DbTempDir dir(env.dbDir, "sized");
-  const MakerRun made = runMaker("database --dir " + dir.path().string() + " --name LOJA --size-mb 12 " +
-                            "--unsent-nfe 3 --sent-nfe 0 --user " + env.user + " --password " +
-                            env.password);
+  const MakerRun made =
+      runMaker("database --dir " + dir.path().string() + " --name LOJA --size-mb 12 " +
+               "--unsent-nfe 3 --sent-nfe 0 --user " + env.user + " --password " + env.password);
   ASSERT_EQ(made.status, 0) << made.output;
   EXPECT_NE(made.output.find("main=localhost:" + dir.file("LOJA.fdb") + "\n"), std::string::npos);
   EXPECT_NE(made.output.find("nfe=localhost:" + dir.file("LOJA_NFE.fdb") + "\n"),
@@ -181,7 +181,7 @@ TEST_F(SampleErpDatabases, GrowsToTheRequestedSizeAndNeverOverwrites) {
 
   const auto size = std::filesystem::file_size(dir.file("LOJA.fdb"));
   const MakerRun again = runMaker("database --dir " + dir.path().string() + " --name LOJA --user " +
-                             env.user + " --password " + env.password);
+                                  env.user + " --password " + env.password);
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.output.find("Refusing to overwrite"), std::string::npos) << again.output;
   EXPECT_EQ(std::filesystem::file_size(dir.file("LOJA.fdb")), size);

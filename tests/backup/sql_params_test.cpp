@@ -119,10 +119,13 @@ TEST(DatabaseParameterBlock, CredentialsAsWindows1252AndCharacterSet) {
   params.Add("user_name=JOÃO");
   params.Add("password=sé");
   const std::string dpb = IbDatabase::buildDpb(params, 3);
-  const std::string expected = std::string("\x01", 1) +         // isc_dpb_version1
-                               "\x1c\x04" "JO\xC3O" +           // user_name, cp1252
-                               "\x1d\x02" "s\xE9" +             // password, cp1252
-                               "\x30\x07" "WIN1252" +           // lc_ctype
+  const std::string expected = std::string("\x01", 1) +  // isc_dpb_version1
+                               "\x1c\x04"
+                               "JO\xC3O" +  // user_name, cp1252
+                               "\x1d\x02"
+                               "s\xE9" +  // password, cp1252
+                               "\x30\x07"
+                               "WIN1252" +                                  // lc_ctype
                                std::string("\x3f\x04\x03\x00\x00\x00", 6);  // sql_dialect 3
   EXPECT_EQ(dpb, expected);
 
