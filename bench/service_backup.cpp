@@ -1,0 +1,175 @@
+// Verbose backup through the service manager: TIBBackupService reading every output line
+// against Firebird's own fbsvcmgr doing the same backup of the same database in the same
+// run. Prints the median of each and their ratio (target: at most 1.05).
+//
+// Usage: build/bench/service_backup [--size-mb N] [--runs N]
+// Needs the Firebird server and DOVRA_TEST_FB_USER / DOVRA_TEST_FB_PASSWORD (scripts/test
+// sets them; or source scripts/lib/firebird.sh and call start_firebird). The sample
+// database is made once with dovra-sample-erp and kept in $DOVRA_TEST_DB_DIR (or
+// /var/tmp) for later runs.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "backup/ib_service.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+int runProcess(const std::vector<std::string>& args, const std::string& output) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+size_t countLines(const std::string& file) {
+  std::ifstream in(file);
+  size_t n = 0;
+  std::string line;
+  while (std::getline(in, line)) ++n;
+  return n;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+std::string envOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? v : fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int sizeMb = 200;
+  int runs = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--size-mb") == 0) sizeMb = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
+  }
+  const std::string user = envOr("DOVRA_TEST_FB_USER", "");
+  const std::string password = envOr("DOVRA_TEST_FB_PASSWORD", "");
+  if (user.empty()) {
+    std::cerr << "service_backup: set DOVRA_TEST_FB_USER and DOVRA_TEST_FB_PASSWORD "
+                 "(source scripts/lib/firebird.sh and call start_firebird)\n";
+    return 2;
+  }
+
+  // The sample database, made once and kept.
+  const fs::path base = envOr("DOVRA_TEST_DB_DIR", "/var/tmp");
+  const fs::path dir = base / ("bench-service-backup-" + std::to_string(sizeMb) + "mb");
+  const fs::path database = dir / "ERP.fdb";
+  const fs::path ready = dir / "ERP.ready";
+  if (!fs::exists(ready) || !fs::exists(database)) {
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all);
+    const fs::path maker =
+        fs::canonical("/proc/self/exe").parent_path().parent_path() / "dovra-sample-erp";
+    std::cout << "making a " << sizeMb << " MB sample database in " << dir << " ..." << std::endl;
+    const auto start = Clock::now();
+    const int status = runProcess(
+        {maker.string(), "database", "--dir", dir.string(), "--size-mb", std::to_string(sizeMb),
+         "--no-nfe-database", "--replace", "--user", user, "--password", password},
+        "/dev/null");
+    if (status != 0) {
+      std::cerr << "service_backup: " << maker << " failed (status " << status << ")\n";
+      return 1;
+    }
+    std::ofstream(ready) << sizeMb << "\n";
+    std::cout << "made in " << std::chrono::duration<double>(Clock::now() - start).count() << " s"
+              << std::endl;
+  }
+  std::cout << "database " << database << ": " << fs::file_size(database) / (1024 * 1024) << " MB"
+            << std::endl;
+
+  const std::string backupFile = (dir / "bench.fbk").string();
+  const std::string referenceOutput = (dir / "fbsvcmgr.out").string();
+  std::vector<double> ours;
+  std::vector<double> reference;
+  size_t ourLines = 0;
+  size_t referenceLines = 0;
+  for (int run = 0; run < runs; ++run) {
+    // TIBBackupService, every output line read and kept.
+    fs::remove(backupFile);
+    {
+      const auto start = Clock::now();
+      dovra::TIBBackupService svc;
+      svc.LoginPrompt = false;
+      svc.Protocol = dovra::TProtocol::TCP;
+      svc.ServerName = "localhost";
+      svc.Params.SetValue("user_name", user);
+      svc.Params.SetValue("password", password);
+      svc.Verbose = true;
+      svc.DatabaseName = database.string();
+      svc.BackupFile.Add(backupFile);
+      std::vector<std::string> lines;
+      svc.Attach();
+      svc.ServiceStart();
+      while (!svc.OutputFinished()) lines.push_back(svc.ReadOutputLine());
+      svc.Detach();
+      ours.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      ourLines = lines.size();
+    }
+    const auto ourBackupSize = fs::file_size(backupFile);
+
+    // fbsvcmgr, the same request, its output written to a file.
+    fs::remove(backupFile);
+    {
+      const auto start = Clock::now();
+      const int status = runProcess(
+          {"fbsvcmgr", "localhost:service_mgr", "-user", user, "-password", password,
+           "action_backup", "dbname", database.string(), "bkp_file", backupFile, "verbose"},
+          referenceOutput);
+      reference.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      if (status != 0) {
+        std::cerr << "service_backup: fbsvcmgr failed (status " << status << ")\n";
+        return 1;
+      }
+      referenceLines = countLines(referenceOutput);
+    }
+    std::printf(
+        "run %d: TIBBackupService %.3f s (%zu lines, %ju bytes), fbsvcmgr %.3f s "
+        "(%zu lines, %ju bytes)\n",
+        run + 1, ours.back(), ourLines, static_cast<uintmax_t>(ourBackupSize), reference.back(),
+        referenceLines, static_cast<uintmax_t>(fs::file_size(backupFile)));
+  }
+  fs::remove(backupFile);
+  fs::remove(referenceOutput);
+
+  const double ourMedian = median(ours);
+  const double referenceMedian = median(reference);
+  std::printf("median: TIBBackupService %.3f s, fbsvcmgr %.3f s\n", ourMedian, referenceMedian);
+  std::printf("ratio TIBBackupService / fbsvcmgr: %.3f (target <= 1.05)\n",
+              ourMedian / referenceMedian);
+  return 0;
+}

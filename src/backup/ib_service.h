@@ -1,0 +1,148 @@
+// The client of the Firebird service manager: backup and restore requests and their
+// verbose output.
+//
+// The classes keep the program's names and layering: TIBCustomService attaches and
+// detaches with the credentials of Params; TIBControlService sends a start request;
+// TIBControlAndQueryService reads the output line by line; TIBBackupRestoreService adds
+// Verbose; TIBBackupService and TIBRestoreService build their requests. Settings are
+// public members, set before attaching; the built blocks are exposed as byte strings
+// (BuildSpb, BuildStartRequest) so that tests can check them byte for byte.
+//
+// Use: set the settings, Attach (or setActive(true)), ServiceStart, then while
+// !OutputFinished() take ReadOutputLine (the last line read is the empty one that marks
+// the end), then Detach. An object may be reused for several requests.
+//
+// Errors: failures of the client library raise EIBError with its text; the local
+// refusals raise Exception with the texts "Server Name Missing", "start Parameters
+// missing or incorrect", "Unexpected Output buffer value", "Cannot perform operation --
+// service is attached", "Cannot perform operation -- service is not attached", "SPB
+// Constant Not supported", "SPB Constant Unknown". Nothing is retried.
+//
+// Text: user and password travel as Windows-1252 bytes, as for the database
+// connections; file names are passed as given; output lines come back as UTF-8.
+//
+// Threads: an object belongs to the thread that uses it; objects share nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backup/fb_client.h"
+#include "backup/string_list.h"
+
+namespace dovra {
+
+enum class TProtocol { TCP, Local };
+
+class TIBCustomService {
+ public:
+  // Loads the client library (FbClient::instance()); throws its not-found error.
+  TIBCustomService();
+  // Detaches; errors are swallowed.
+  virtual ~TIBCustomService();
+  TIBCustomService(const TIBCustomService&) = delete;
+  TIBCustomService& operator=(const TIBCustomService&) = delete;
+
+  TProtocol Protocol = TProtocol::Local;
+  // Host of the service manager (used with TCP only); "host/port" selects a port.
+  std::string ServerName;
+  // Credentials, "user_name=..." and "password=..."; changes while attached are refused
+  // with "Cannot perform operation -- service is attached".
+  StringList Params;
+  // No dialog exists: credentials come from Params whatever this says.
+  bool LoginPrompt = true;
+
+  // Attaches to the service manager. Refuses when attached already or when TCP has no
+  // ServerName; a failed attach leaves the object detached.
+  void Attach();
+  // Detaches when attached; harmless otherwise. Never throws.
+  void Detach();
+  void setActive(bool active);
+  bool Active() const { return handle_ != 0; }
+
+  // TCP: ServerName + ":service_mgr"; Local: "service_mgr".
+  std::string ServiceManagerName() const;
+  // The attach parameter block for Params.
+  std::string BuildSpb() const;
+
+ protected:
+  void requireAttached() const;
+  const FbClient& client_;
+  isc_svc_handle handle_ = 0;
+};
+
+class TIBControlService : public TIBCustomService {
+ public:
+  // Sends the start request of the concrete class; refuses when not attached.
+  void ServiceStart();
+  // The start request, byte for byte.
+  virtual std::string BuildStartRequest() const = 0;
+
+ protected:
+  virtual void startRequested() {}
+};
+
+class TIBControlAndQueryService : public TIBControlService {
+ public:
+  // Size of the buffer that receives each answer of the service manager.
+  static constexpr size_t kOutputBufferSize = 32000;
+
+  // The next line of the service's output. When the service reports the end, returns the
+  // empty line and sets OutputFinished; afterwards returns empty lines.
+  std::string ReadOutputLine();
+  bool OutputFinished() const { return outputFinished_; }
+
+  // Decodes one answer to an isc_info_svc_line query: the line's bytes (up to a zero
+  // byte), or no line at all when the service reports the end. Throws "Unexpected Output
+  // buffer value" for any other layout.
+  struct OutputAnswer {
+    bool finished = false;
+    std::string line;
+  };
+  static OutputAnswer parseOutputAnswer(std::string_view answer);
+
+ protected:
+  void startRequested() override { outputFinished_ = false; }
+  bool outputFinished_ = false;
+  std::vector<char> buffer_ = std::vector<char>(kOutputBufferSize);
+};
+
+class TIBBackupRestoreService : public TIBControlAndQueryService {
+ public:
+  bool Verbose = false;
+};
+
+class TIBBackupService : public TIBBackupRestoreService {
+ public:
+  // The database as the server sees it; an empty one fails with "start Parameters
+  // missing or incorrect".
+  std::string DatabaseName;
+  // Backup file lines; a blank line is skipped, "file=length" sends a length too.
+  StringList BackupFile;
+  // isc_spb_bkp_* option bits; 0 makes a full, transportable, checked backup.
+  uint32_t Options = 0;
+  // Sent only when greater than 0.
+  int32_t BlockingFactor = 0;
+
+  std::string BuildStartRequest() const override;
+};
+
+class TIBRestoreService : public TIBBackupRestoreService {
+ public:
+  // Database file lines to create; "file=length" sends a length too.
+  StringList DatabaseName;
+  // Backup file lines to read.
+  StringList BackupFile;
+  // isc_spb_res_* option bits; the default creates a new file and never replaces one.
+  uint32_t Options = isc_spb_res_create;
+  // Sent when greater than 0.
+  int32_t PageSize = 4096;
+  // Sent only when greater than 0.
+  int32_t PageBuffers = 0;
+
+  std::string BuildStartRequest() const override;
+};
+
+}  // namespace dovra

@@ -1,0 +1,39 @@
+// Where a backup request goes: the protocol, server and database name a backup service
+// connection gets from the settings `LocalRemote`, `DatabasePath` and `BackupFolder`.
+//
+// `LocalRemote` "L" (exactly, case-sensitive) selects the local service manager and
+// passes `DatabasePath` unchanged (host part included). Any other value selects TCP; the
+// database name is the text after the first ":" of `DatabasePath` (the whole text when
+// it has none), and the server is
+//  - for the automatic backup, the host of the backup folder's network path: at most 20
+//    characters from the folder's third character, cut before the first "\" or "/"
+//    ("\\host\share\..." or "//host/share/..." give "host"). A folder written as a local
+//    path ("C:\...", or "/..." with a single leading slash) gives no host;
+//  - for the manual backup, the host before the first ":" within the first 20
+//    characters of `DatabasePath` (none when no ":" falls there).
+// An empty server makes the attach fail with "Server Name Missing". Characters are
+// counted as characters of the UTF-8 text, not bytes. Pure functions.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "backup/ib_service.h"
+
+namespace dovra {
+
+struct ServiceTarget {
+  TProtocol Protocol = TProtocol::Local;
+  bool setsServerName = false;  // false under Local: ServerName is left as it is
+  std::string ServerName;
+  std::string DatabaseName;
+};
+
+ServiceTarget automaticBackupTarget(std::string_view localRemote, std::string_view databasePath,
+                                    std::string_view backupFolder);
+ServiceTarget manualBackupTarget(std::string_view localRemote, std::string_view databasePath);
+
+// Sets Protocol, ServerName (under TCP only) and DatabaseName of `service`.
+void applyServiceTarget(TIBBackupService& service, const ServiceTarget& target);
+
+}  // namespace dovra

@@ -1,0 +1,177 @@
+// The service client's blocks byte for byte, the output answer layout and the local
+// refusals. No server is contacted (the client library is loaded).
+#include <gtest/gtest.h>
+
+#include "backup/ib_service.h"
+
+namespace dovra {
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out += static_cast<char>(v);
+  return out;
+}
+
+// The message of the Exception that `fn` throws, or "" when it throws none.
+template <typename Fn>
+std::string failure(Fn fn) {
+  try {
+    fn();
+  } catch (const Exception& e) {
+    return e.what();
+  }
+  return {};
+}
+
+TEST(ServiceParameterBlock, UserAndPasswordAfterTheVersion) {
+  TIBBackupService svc;
+  svc.Params.SetValue("user_name", "SYSDBA");
+  svc.Params.SetValue("password", "masterkey");
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 28, 6}) + "SYSDBA" + bytes({29, 9}) + "masterkey");
+}
+
+TEST(ServiceParameterBlock, NamesAreNormalisedAndValuesSentAsWindows1252) {
+  TIBBackupService svc;
+  svc.Params.Add("ISC_SPB_User_Name=joão");
+  svc.Params.Add("Password=x=y");
+  svc.Params.Add(" =not sent");
+  svc.Params.Add("no separator");
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 28, 4}) + "jo\xE3o" + bytes({29, 3}) + "x=y");
+}
+
+TEST(ServiceParameterBlock, EmptyValueRemovesTheLine) {
+  TIBBackupService svc;
+  svc.Params.SetValue("user_name", "SYSDBA");
+  svc.Params.SetValue("password", "");  // an empty DbPassword is not sent at all
+  EXPECT_EQ(svc.Params.Count(), 1u);
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 28, 6}) + "SYSDBA");
+  svc.Params.SetValue("user_name", "");
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2}));
+}
+
+TEST(ServiceParameterBlock, OtherNamesAreRefused) {
+  TIBBackupService svc;
+  svc.Params.Add("sql_role_name=ADMIN");
+  EXPECT_EQ(failure([&] { svc.BuildSpb(); }), "SPB Constant Not supported");
+  svc.Params.Clear();
+  svc.Params.Add("isc_spb_dbname=x");
+  EXPECT_EQ(failure([&] { svc.BuildSpb(); }), "SPB Constant Not supported");
+  svc.Params.Clear();
+  svc.Params.Add("colour=blue");
+  EXPECT_EQ(failure([&] { svc.BuildSpb(); }), "SPB Constant Unknown");
+  svc.Params.Clear();
+  svc.Params.Add("password=" + std::string(256, 'x'));
+  EXPECT_NE(failure([&] { svc.BuildSpb(); }), "");
+}
+
+TEST(BackupRequest, VerboseBackupOfOneFile) {
+  TIBBackupService svc;
+  svc.Verbose = true;
+  svc.DatabaseName = "/dados/ERP.fdb";
+  svc.BackupFile.Add("/bkp/ERP_AUTO.fbk");
+  EXPECT_EQ(svc.BuildStartRequest(), bytes({1, 106, 14, 0}) + "/dados/ERP.fdb" +
+                                         bytes({108, 0, 0, 0, 0, 107, 5, 17, 0}) +
+                                         "/bkp/ERP_AUTO.fbk");
+}
+
+TEST(BackupRequest, FactorBlankLinesAndLengthForm) {
+  TIBBackupService svc;
+  svc.DatabaseName = "db";
+  svc.BlockingFactor = 0x0102;
+  svc.Options = 0x21;
+  svc.BackupFile.Add("   ");
+  svc.BackupFile.Add("a.fbk=300");
+  svc.BackupFile.Add("b=c.fbk");  // "=" without a number after it: one file name
+  EXPECT_EQ(svc.BuildStartRequest(), bytes({1, 106, 2, 0}) + "db" + bytes({108, 0x21, 0, 0, 0}) +
+                                         bytes({6, 2, 1, 0, 0}) + bytes({5, 5, 0}) + "a.fbk" +
+                                         bytes({7, 0x2c, 1, 0, 0}) + bytes({5, 7, 0}) + "b=c.fbk");
+}
+
+TEST(BackupRequest, MissingDatabaseIsRefused) {
+  TIBBackupService svc;
+  svc.BackupFile.Add("x.fbk");
+  EXPECT_EQ(failure([&] { svc.BuildStartRequest(); }), "start Parameters missing or incorrect");
+}
+
+TEST(BackupRequest, LongNamesUseTwoLengthBytes) {
+  TIBBackupService svc;
+  svc.DatabaseName = std::string(300, 'd');
+  const std::string request = svc.BuildStartRequest();
+  EXPECT_EQ(request.substr(0, 4), bytes({1, 106, 0x2c, 1}));
+  EXPECT_EQ(request.size(), 4u + 300u + 5u);
+}
+
+TEST(RestoreRequest, AsTheRestoreDialogueSetsItUp) {
+  TIBRestoreService svc;
+  svc.Verbose = true;
+  svc.PageSize = 8192;
+  svc.DatabaseName.Add("/bkp/ERP.fdb");
+  svc.BackupFile.Add("/bkp/ERP.fbk");
+  EXPECT_EQ(svc.BuildStartRequest(), bytes({2, 108, 0, 0x20, 0, 0, 107, 10, 0, 0x20, 0, 0}) +
+                                         bytes({5, 12, 0}) + "/bkp/ERP.fbk" + bytes({106, 12, 0}) +
+                                         "/bkp/ERP.fdb");
+}
+
+TEST(RestoreRequest, DefaultsBuffersBlankLinesAndLengths) {
+  TIBRestoreService svc;
+  EXPECT_EQ(svc.Options, 0x2000u);
+  EXPECT_EQ(svc.PageSize, 4096);
+  EXPECT_FALSE(svc.Verbose);
+  svc.PageBuffers = 75;
+  svc.BackupFile.Add("");
+  svc.DatabaseName.Add("part1.fdb=1000");
+  svc.DatabaseName.Add("part2.fdb");
+  EXPECT_EQ(svc.BuildStartRequest(),
+            bytes({2, 108, 0, 0x20, 0, 0, 10, 0, 0x10, 0, 0, 9, 75, 0, 0, 0}) + bytes({106, 9, 0}) +
+                "part1.fdb" + bytes({11, 0xe8, 3, 0, 0}) + bytes({106, 9, 0}) + "part2.fdb");
+
+  // A cancelled file choice leaves no backup file: the request goes out without one.
+  TIBRestoreService noFile;
+  noFile.DatabaseName.Add(".fdb");
+  EXPECT_EQ(noFile.BuildStartRequest(),
+            bytes({2, 108, 0, 0x20, 0, 0, 10, 0, 0x10, 0, 0, 106, 4, 0}) + ".fdb");
+}
+
+TEST(OutputAnswer, LineEndAndMalformedAnswers) {
+  using Svc = TIBControlAndQueryService;
+  std::string answer = bytes({62, 5, 0}) + "gbak:" + bytes({1});
+  answer.resize(Svc::kOutputBufferSize, '\0');
+  Svc::OutputAnswer line = Svc::parseOutputAnswer(answer);
+  EXPECT_FALSE(line.finished);
+  EXPECT_EQ(line.line, "gbak:");
+
+  EXPECT_TRUE(Svc::parseOutputAnswer(bytes({62, 0, 0, 1})).finished);
+  EXPECT_EQ(Svc::parseOutputAnswer(bytes({62, 4, 0}) + std::string("ab\0c", 4) + bytes({1})).line,
+            "ab");
+
+  for (const std::string& bad : {bytes({63, 0, 0, 1}), bytes({62, 3, 0}) + "abc" + bytes({2}),
+                                 bytes({62, 9, 0}) + "abc", bytes({2, 1}), std::string()}) {
+    EXPECT_EQ(failure([&] { Svc::parseOutputAnswer(bad); }), "Unexpected Output buffer value");
+  }
+}
+
+TEST(ServiceState, LocalRefusals) {
+  TIBBackupService svc;
+  EXPECT_FALSE(svc.Active());
+  EXPECT_EQ(svc.ServiceManagerName(), "service_mgr");
+  svc.Protocol = TProtocol::TCP;
+  svc.ServerName = "";
+  EXPECT_EQ(failure([&] { svc.Attach(); }), "Server Name Missing");
+  EXPECT_EQ(failure([&] { svc.setActive(true); }), "Server Name Missing");
+  EXPECT_FALSE(svc.Active());
+  svc.ServerName = "srv/3051";
+  EXPECT_EQ(svc.ServiceManagerName(), "srv/3051:service_mgr");
+
+  svc.DatabaseName = "x";
+  EXPECT_EQ(failure([&] { svc.ServiceStart(); }),
+            "Cannot perform operation -- service is not attached");
+  EXPECT_EQ(failure([&] { svc.ReadOutputLine(); }),
+            "Cannot perform operation -- service is not attached");
+  svc.Detach();  // harmless when detached
+  svc.setActive(false);
+  EXPECT_FALSE(svc.OutputFinished());
+}
+
+}  // namespace
+}  // namespace dovra

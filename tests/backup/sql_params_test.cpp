@@ -1,0 +1,154 @@
+// Named parameters, SQL literals and parameter lines: the pure parts of the database
+// layer.
+#include <gtest/gtest.h>
+
+#include "backup/erp_statements.h"
+#include "backup/ib_database.h"
+#include "backup/sql_params.h"
+#include "backup/string_list.h"
+
+namespace dovra {
+namespace {
+
+using Names = std::vector<std::string>;
+
+TEST(SqlParams, ReplacesNamedParametersInOrderAndUpperCasesNames) {
+  const ParsedSql p = parseNamedParams(std::string(erp::kMarkNfeSent));
+  EXPECT_EQ(p.text, " update NFE set NFEFTP = ? where NFEEMPRESA = ? and NFENOTA = ? ");
+  EXPECT_EQ(p.names, (Names{"D1", "D2", "D3"}));
+
+  const ParsedSql repeated = parseNamedParams("select :a, :B, :a$_1 from t where x = :A");
+  EXPECT_EQ(repeated.text, "select ?, ?, ? from t where x = ?");
+  EXPECT_EQ(repeated.names, (Names{"A", "B", "A$_1", "A"}));
+}
+
+TEST(SqlParams, LeavesLiteralsIdentifiersAndCommentsAlone) {
+  const ParsedSql p = parseNamedParams(
+      "select ':no', 'it''s :no', \"A:NO\" /* :no */ from t -- :no\n"
+      "where a = :yes and b = q'{:no}' and c = Q'(x'':no)' and d = :\"Mixed Name\"");
+  EXPECT_EQ(p.text,
+            "select ':no', 'it''s :no', \"A:NO\" /* :no */ from t -- :no\n"
+            "where a = ? and b = q'{:no}' and c = Q'(x'':no)' and d = ?");
+  EXPECT_EQ(p.names, (Names{"YES", "Mixed Name"}));
+}
+
+TEST(SqlParams, KeepsStatementsWithoutParametersByteForByte) {
+  for (const std::string& sql : erp::kAllStatements) {
+    if (sql == erp::kMarkNfeSent || sql == erp::kRecordManualBackup) continue;
+    const ParsedSql p = parseNamedParams(sql);
+    EXPECT_EQ(p.text, sql);
+    EXPECT_TRUE(p.names.empty()) << sql;
+  }
+  const ParsedSql backup = parseNamedParams(std::string(erp::kRecordManualBackup));
+  EXPECT_EQ(backup.text, " update PARGERAL set PRGDATABACKUP = CURRENT_DATE, PRGNOMEBACKUP = ? ");
+  EXPECT_EQ(backup.names, (Names{"D2"}));
+}
+
+TEST(SqlParams, UnterminatedLiteralsAndPositionalMarks) {
+  EXPECT_EQ(parseNamedParams("select 'abc :x").text, "select 'abc :x");
+  EXPECT_TRUE(parseNamedParams("select 'abc :x").names.empty());
+  EXPECT_EQ(parseNamedParams("/* :x").names.size(), 0u);
+  const ParsedSql p = parseNamedParams("insert into t values (?, :v)");
+  EXPECT_EQ(p.names, (Names{"", "V"}));
+  // A colon with no name after it is not a parameter.
+  EXPECT_EQ(parseNamedParams("select a : b").names.size(), 0u);
+}
+
+TEST(SqlParams, QuotesLiterals) {
+  EXPECT_EQ(sqlQuote("CONT_%"), "'CONT_%'");
+  EXPECT_EQ(sqlQuote("it's"), "'it''s'");
+  EXPECT_EQ(sqlQuote(""), "''");
+}
+
+TEST(ErpStatements, AssembledStatementsQuoteTheirPatterns) {
+  EXPECT_EQ(erp::kCountUserTables,
+            " select (count(rdb$relation_name)*2) - 6 from rdb$relations  where rdb$system_flag "
+            "= 0 and rdb$relation_name not like 'CONT_%' and rdb$relation_name not like "
+            "'VIEW_%'");
+  EXPECT_EQ(erp::kCountSystemIndexSegments,
+            " select (count(i.rdb$index_name)) - 420  from rdb$indices i  join "
+            "rdb$index_segments s on (i.rdb$index_name = s.rdb$index_name) where "
+            "i.rdb$index_name like 'RDB$%'");
+  EXPECT_EQ(erp::kSelectUnsentNfe, " select * from nfe where NFEFTP = 'N' order by NFEEMPRESA ");
+  EXPECT_EQ(erp::kAllStatements.size(), 13u);
+  EXPECT_EQ(erp::kAllStatements[2], erp::kCountUserTables);
+  EXPECT_EQ(erp::kAllStatements[8], erp::kSelectUnsentNfe);
+}
+
+TEST(StringList, NameValueLines) {
+  StringList list;
+  list.Add("user_name=SYSDBA");
+  list.Add("password=a=b");
+  list.Add("no separator");
+  EXPECT_EQ(list.Names(1), "password");
+  EXPECT_EQ(list.ValueFromIndex(1), "a=b");
+  EXPECT_EQ(list.Names(2), "");
+  EXPECT_EQ(list.Values("USER_NAME"), "SYSDBA");
+  EXPECT_EQ(list.Values("missing"), "");
+
+  list.SetValue("User_Name", "other");
+  EXPECT_EQ(list[0], "User_Name=other");
+  list.SetValue("role", "R1");
+  EXPECT_EQ(list.Count(), 4u);
+  EXPECT_EQ(list[3], "role=R1");
+
+  // An empty value removes the line instead of setting it.
+  list.SetValue("password", "");
+  EXPECT_EQ(list.Count(), 3u);
+  EXPECT_EQ(list.IndexOfName("password"), -1);
+  list.SetValue("absent", "");
+  EXPECT_EQ(list.Count(), 3u);
+}
+
+TEST(StringList, GuardRefusesChanges) {
+  StringList list;
+  bool locked = false;
+  list.setChangeGuard([&] {
+    if (locked) throw Exception("refused");
+  });
+  list.Add("a=1");
+  locked = true;
+  EXPECT_THROW(list.Add("b=2"), Exception);
+  EXPECT_THROW(list.Clear(), Exception);
+  EXPECT_THROW(list.SetValue("a", ""), Exception);
+  EXPECT_EQ(list.Count(), 1u);
+}
+
+TEST(DatabaseParameterBlock, CredentialsAsWindows1252AndCharacterSet) {
+  StringList params;
+  params.Add("user_name=JOÃO");
+  params.Add("password=sé");
+  const std::string dpb = IbDatabase::buildDpb(params, 3);
+  const std::string expected = std::string("\x01", 1) +  // isc_dpb_version1
+                               "\x1c\x04"
+                               "JO\xC3O" +  // user_name, cp1252
+                               "\x1d\x02"
+                               "s\xE9" +  // password, cp1252
+                               "\x30\x07"
+                               "WIN1252" +                                  // lc_ctype
+                               std::string("\x3f\x04\x03\x00\x00\x00", 6);  // sql_dialect 3
+  EXPECT_EQ(dpb, expected);
+
+  StringList withCharset;
+  withCharset.Add("isc_dpb_user_name=u");
+  withCharset.Add("LC_CTYPE=UTF8");
+  withCharset.Add("  =ignored");
+  EXPECT_EQ(IbDatabase::buildDpb(withCharset, 1),
+            std::string("\x01\x1c\x01u\x30\x04UTF8\x3f\x04\x01\x00\x00\x00", 16));
+
+  StringList unknown;
+  unknown.Add("page_size=8192");
+  EXPECT_THROW(
+      {
+        try {
+          IbDatabase::buildDpb(unknown, 3);
+        } catch (const Exception& e) {
+          EXPECT_STREQ(e.what(), "DPB Constant Unknown");
+          throw;
+        }
+      },
+      Exception);
+}
+
+}  // namespace
+}  // namespace dovra

@@ -1,0 +1,77 @@
+// The Firebird server the integration tests use, as scripts/test provides it.
+//
+// scripts/test (through scripts/lib/firebird.sh) starts the server and exports
+// DOVRA_TEST_FB_USER, DOVRA_TEST_FB_PASSWORD and DOVRA_TEST_DB_DIR (a folder the server's
+// user can write). A test that needs the server derives from FirebirdTest:
+//  - without these variables (one test program run by hand) the test is skipped with a
+//    message that names scripts/test;
+//  - with them, a server that does not answer fails the test.
+// DbTempDir makes a folder inside DOVRA_TEST_DB_DIR that the server can write and removes
+// it, with every database in it, at the end; TestErp makes the sample ERP in one.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "fixtures/sample_erp.h"
+
+namespace dovra::test {
+
+struct FirebirdEnv {
+  std::string user;
+  std::string password;
+  std::filesystem::path dbDir;
+};
+
+// The variables above, or nothing when any of them is unset.
+std::optional<FirebirdEnv> firebirdEnv();
+
+// Whether something accepts TCP connections on 127.0.0.1:3050.
+bool firebirdServerAnswers();
+
+class DbTempDir {
+ public:
+  DbTempDir(const std::filesystem::path& base, const std::string& prefix);
+  ~DbTempDir();
+  DbTempDir(const DbTempDir&) = delete;
+  DbTempDir& operator=(const DbTempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // path() / name.
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  // "localhost:" + file(name): the location of a database in this folder on the server.
+  std::string remote(const std::string& name) const { return "localhost:" + file(name); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A sample ERP made for one test in its own DbTempDir, with the credentials of `env`.
+// `adjust` changes the options before the databases are made.
+class TestErp {
+ public:
+  TestErp(const FirebirdEnv& env, const std::function<void(SampleErpOptions&)>& adjust = {});
+  const SampleErp& erp() const { return erp_; }
+  const SampleErpOptions& options() const { return options_; }
+  const DbTempDir& dir() const { return dir_; }
+
+ private:
+  DbTempDir dir_;
+  SampleErpOptions options_;
+  SampleErp erp_;
+};
+
+class FirebirdTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  FirebirdEnv env;
+};
+
+// The message of the skip when the variables are missing.
+extern const char* const kFirebirdSkipMessage;
+
+}  // namespace dovra::test
