@@ -19,10 +19,36 @@ std::string databaseAfterHost(std::string_view databasePath) {
   return std::string(databasePath.substr(colon + 1));
 }
 
+// The host part of a location ("host:path" or "host/port:path"); empty for a plain path
+// or a drive path ("C:\\...", whose one-letter prefix is a drive, not a host).
+std::string_view hostPart(std::string_view databasePath) {
+  const size_t colon = databasePath.find(':');
+  if (colon == std::string_view::npos || colon < 2) return {};
+  const std::string_view host = databasePath.substr(0, colon);
+  if (host.find('\\') != std::string_view::npos) return {};
+  const size_t slash = host.find('/');
+  if (slash == 0) return {};  // "/path:..." is a path
+  return host;
+}
+
+// The local service manager. A location that names a server host is backed up by the
+// server on this machine, reached on loopback (keeping a "/port" of the location): the
+// server's services open databases by their file path only, and the embedded engine that
+// "service_mgr" means here cannot open a file the running server holds.
 ServiceTarget localTarget(std::string_view databasePath) {
   ServiceTarget target;
-  target.Protocol = TProtocol::Local;
-  target.DatabaseName = std::string(databasePath);
+  const std::string_view host = hostPart(databasePath);
+  if (host.empty()) {
+    target.Protocol = TProtocol::Local;
+    target.DatabaseName = std::string(databasePath);
+    return target;
+  }
+  const size_t slash = host.find('/');
+  target.Protocol = TProtocol::TCP;
+  target.setsServerName = true;
+  target.ServerName =
+      "localhost" + (slash == std::string_view::npos ? std::string() : std::string(host.substr(slash)));
+  target.DatabaseName = std::string(databasePath.substr(host.size() + 1));
   return target;
 }
 

@@ -1,8 +1,12 @@
 // Where a backup request goes: the protocol, server and database name a backup service
 // connection gets from the settings `LocalRemote`, `DatabasePath` and `BackupFolder`.
 //
-// `LocalRemote` "L" (exactly, case-sensitive) selects the local service manager and
-// passes `DatabasePath` unchanged (host part included). Any other value selects TCP; the
+// `LocalRemote` "L" (exactly, case-sensitive) selects the database server on this machine:
+// a location without a host part ("/var/db/ERP.fdb", "C:\\...") goes unchanged to the local
+// manager "service_mgr" (the embedded engine); a location with one ("srv:/var/db/ERP.fdb",
+// "srv/3051:...") goes to the local server's manager on loopback ("localhost" with the
+// location's "/port", if any) as its path alone, since the server's services take file paths
+// only. Any other value selects TCP; the
 // database name is the text after the first ":" of `DatabasePath` (the whole text when
 // it has none), and the server is
 //  - for the automatic backup, the host of the backup folder's network path: at most 20

@@ -28,10 +28,14 @@ void expectTarget(const ServiceTarget& t, const Case& c) {
 
 TEST(ServiceTarget, AutomaticBackupTakesTheHostOfTheBackupFolder) {
   const Case cases[] = {
-      // Local: the location goes unchanged, host part included; no server name.
-      {"L", "srv:C:\\dados\\ERP.fdb", "\\\\srv\\bkp\\", TProtocol::Local, nullptr,
-       "srv:C:\\dados\\ERP.fdb"},
+      // Local: a plain path goes unchanged to the local manager, with no server name; a
+      // location with a host goes as its path to the server on this machine.
       {"L", "/var/db/ERP.fdb", "/srv/bkp/", TProtocol::Local, nullptr, "/var/db/ERP.fdb"},
+      {"L", "C:\\dados\\ERP.fdb", "/srv/bkp/", TProtocol::Local, nullptr, "C:\\dados\\ERP.fdb"},
+      {"L", "srv:C:\\dados\\ERP.fdb", "\\\\srv\\bkp\\", TProtocol::TCP, "localhost",
+       "C:\\dados\\ERP.fdb"},
+      {"L", "localhost/3051:/var/db/ERP.fdb", "/srv/bkp/", TProtocol::TCP, "localhost/3051",
+       "/var/db/ERP.fdb"},
       // Only "L" exactly is local.
       {"l", "srv:C:\\dados\\ERP.fdb", "\\\\filer\\bkp\\", TProtocol::TCP, "filer",
        "C:\\dados\\ERP.fdb"},
@@ -64,7 +68,8 @@ TEST(ServiceTarget, AutomaticBackupTakesTheHostOfTheBackupFolder) {
 
 TEST(ServiceTarget, ManualBackupTakesTheHostOfTheLocation) {
   const Case cases[] = {
-      {"L", "srv:C:\\dados\\ERP.fdb", "", TProtocol::Local, nullptr, "srv:C:\\dados\\ERP.fdb"},
+      {"L", "srv:C:\\dados\\ERP.fdb", "", TProtocol::TCP, "localhost", "C:\\dados\\ERP.fdb"},
+      {"L", "/var/db/ERP.fdb", "", TProtocol::Local, nullptr, "/var/db/ERP.fdb"},
       // A host, a colon and a drive path: the drive's own colon stays in the database.
       {"R", "srv:C:\\dados\\ERP.fdb", "", TProtocol::TCP, "srv", "C:\\dados\\ERP.fdb"},
       {"R", "localhost/3999:/var/db/ERP.fdb", "", TProtocol::TCP, "localhost/3999",
@@ -85,10 +90,10 @@ TEST(ServiceTarget, ManualBackupTakesTheHostOfTheLocation) {
 TEST(ServiceTarget, AppliedToABackupService) {
   TIBBackupService svc;
   svc.ServerName = "kept";
-  applyServiceTarget(svc, manualBackupTarget("L", "h:/db.fdb"));
+  applyServiceTarget(svc, manualBackupTarget("L", "/data/db.fdb"));
   EXPECT_EQ(svc.Protocol, TProtocol::Local);
   EXPECT_EQ(svc.ServerName, "kept");
-  EXPECT_EQ(svc.DatabaseName, "h:/db.fdb");
+  EXPECT_EQ(svc.DatabaseName, "/data/db.fdb");
   EXPECT_EQ(svc.ServiceManagerName(), "service_mgr");
 
   applyServiceTarget(svc, automaticBackupTarget("R", "h:/db.fdb", "C:\\bkp\\"));
