@@ -52,13 +52,30 @@ TForm1::TForm1(EventLoop& loop, Dialogs& dialogs, const Clock& clock)
       clock_(clock),
       window_(loop),
       launcher_(state_),
-      scheduler_(state_, clock, window_, launcher_) {
+      scheduler_(state_, clock, window_, launcher_),
+      connectRetry_(loop, 2000, [this] {
+        connectRetry_.setEnabled(false);
+        connectMainDatabase();
+      }) {
   registerHandlers();
   timerInicia.setEnabled(true);
   Timer3.setEnabled(true);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  if (connectAttempt_.joinable()) connectAttempt_.join();
+}
+
+TIBRestoreService& TForm1::IBRestoreService1() {
+  if (!restoreService_) restoreService_ = std::make_unique<TIBRestoreService>();
+  return *restoreService_;
+}
+
+ErpConnections& TForm1::erp() {
+  std::lock_guard lock(erpMutex_);
+  if (!erp_) erp_ = std::make_unique<ErpConnections>();
+  return *erp_;
+}
 
 void TForm1::FormCreate() {
   state_.ProgramVersion = kProgramVersion;
@@ -93,7 +110,21 @@ void TForm1::FormCreate() {
   Timer1.setEnabled(true);
 }
 
+void TForm1::closeServicesAndDatabases() {
+  if (manualBackupService) manualBackupService->setActive(false);
+  if (restoreService_) restoreService_->setActive(false);
+  std::unique_lock guard(erpMutex_);
+  if (!erp_) return;
+  // A job that holds a connection is left alone: the process ends under it and the server
+  // undoes what it had not committed.
+  for (IbDatabase* db : {&erp_->Banco, &erp_->banconfe}) {
+    std::unique_lock busy(db->lock(), std::try_to_lock);
+    if (busy) db->Close();
+  }
+}
+
 void TForm1::terminate(int code) {
+  connectRetry_.setEnabled(false);
   timerInicia.setEnabled(false);
   Timer1.setEnabled(false);
   Timer3.setEnabled(false);
@@ -234,6 +265,16 @@ void TForm1::SpeedButton12Click() { Timer3Timer(); }
 void TForm1::Sair1Click() {
   Timer1.setEnabled(false);
   Timer3.setEnabled(false);
+  connectRetry_.setEnabled(false);
+  if (IdFTPNFE.Connected()) {
+    IdFTPNFE.CloseSession();
+    IdFTPNFE.Abort();
+  }
+  if (IdFTP1.Connected()) {
+    IdFTP1.Abort();
+    IdFTP1.CloseSession();
+  }
+  closeServicesAndDatabases();
   window_.hideBalloon();
   window_.setTrayIconVisible(false);
   hideMainWindow();

@@ -10,8 +10,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
+#include "backup/erp_connections.h"
+#include "backup/ib_service.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/instance_lock.h"
@@ -20,6 +24,7 @@
 #include "shell/dialogs.h"
 #include "shell/run_state.h"
 #include "shell/window_model.h"
+#include "transfer/ftp_session.h"
 
 namespace dovra {
 
@@ -104,6 +109,18 @@ class TForm1 {
   void showMainWindow();
   void hideMainWindow();
 
+  // The ERP database objects, made on first use (loading the client library, whose
+  // absence is reported by the caller's error path). Any thread.
+  ErpConnections& erp();
+  // The service connections of the main thread: the manual backup's, made for one run,
+  // and the restore's `IBRestoreService1`, made on first use. Main thread.
+  std::unique_ptr<TIBBackupService> manualBackupService;
+  TIBRestoreService& IBRestoreService1();
+
+  // The FTP sessions: IdFTP1 (daily upload, self-update) and IdFTPNFE (NF-e export).
+  TIdFTP IdFTP1;
+  TIdFTP IdFTPNFE;
+
   // The self-update check run by Timer3 and the "Atualiza" button.
   void setSelfUpdate(std::function<void()> check) { selfUpdate_ = std::move(check); }
 
@@ -114,6 +131,11 @@ class TForm1 {
   void pickFolder(const std::string& prompt, const std::string& edit, const std::string& key);
   void clearFolder(const std::string& edit, const std::string& key);
   void runStartSequence();
+  // Step by step after the settings: the main database (retried every 2 s without holding
+  // the main thread), the company, the estimate, the NF-e database, the scheduler.
+  void connectMainDatabase();
+  void closeServicesAndDatabases();
+  void continueStartSequence();
 
   EventLoop& loop_;
   Dialogs& dialogs_;
@@ -125,6 +147,11 @@ class TForm1 {
   std::unique_ptr<InstanceLock> instanceLock_;
   std::map<std::string, std::function<void()>> handlers_;
   std::function<void()> selfUpdate_;
+  std::mutex erpMutex_;
+  std::unique_ptr<ErpConnections> erp_;
+  std::unique_ptr<TIBRestoreService> restoreService_;
+  std::thread connectAttempt_;
+  Timer connectRetry_;
 };
 
 // The installation identifier file: the program folder + "/CONFIGURACAO/application.dvk".

@@ -3,6 +3,7 @@
 // prompt and the checks on the base names, then the databases.
 #include "shell/start_sequence.h"
 
+#include "backup/erp_statements.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
 #include "shell/cripto.h"
@@ -133,6 +134,82 @@ void TForm1::runStartSequence() {
     terminate(1);
     return;
   }
+
+  connectMainDatabase();
+}
+
+void TForm1::connectMainDatabase() {
+  // The attempt runs aside so the tray, the timers and the exit keep working while the
+  // database is awaited; its outcome comes back to the main thread.
+  if (connectAttempt_.joinable()) connectAttempt_.join();
+  const std::string location = state_.DatabasePath;
+  const std::string user = state_.DbUser;
+  const std::string password = state_.DbPassword;
+  connectAttempt_ = std::thread([this, location, user, password] {
+    bool connected = false;
+    try {
+      ErpConnections& db = erp();
+      std::lock_guard lock(db.Banco.lock());
+      connectDatabase(db.Banco, location, user, password);
+      db.TBanco.StartTransaction();
+      connected = true;
+    } catch (...) {
+      // Wrong credentials, a server not up yet, no client library: wait and try again.
+    }
+    loop_.post([this, connected] {
+      if (loop_.exiting()) return;
+      if (connected) {
+        guarded([this] { continueStartSequence(); });
+      } else {
+        connectRetry_.setEnabled(true);
+      }
+    });
+  });
+}
+
+void TForm1::continueStartSequence() {
+  ErpConnections& db = erp();
+  {
+    std::lock_guard lock(db.Banco.lock());
+    state_.XmlFolder = trimBlanks(firstRowText(db.Query1, erp::kSelectXmlFolder)) + "NFe/Xmls/Xmls";
+
+    firstRowText(db.Query1, erp::kSelectCompanyNames);
+    state_.CompanyText = utf8Left(db.Query1.Fields[0].AsString(), 30) + " - " +
+                         utf8Left(db.Query1.Fields[1].AsString(), 30);
+
+    window_.setHint("BackUp Dovra \rEmpresa: " + state_.CompanyText + "\r" + "\r" +
+                    "Backup do dia pendente - faça o backup" + " - Versão: " +
+                    std::to_string(state_.ProgramVersion));
+    window_.setCaption(window_.caption() + " - " + state_.CompanyText + " - Versão: " +
+                       std::to_string(state_.ProgramVersion));
+
+    state_.ProgressMaximum = firstRowInteger(db.Query1, erp::kCountUserTables);
+    state_.ProgressMaximum += firstRowInteger(db.Query1, erp::kCountSystemIndexSegments);
+    window_.setLabel("lbProgresso", window_.labelText("lbProgresso") + " - " +
+                                        std::to_string(state_.ProgressMaximum));
+
+    db.Query1.Close();
+    db.TBanco.Commit();
+    db.Banco.Close();
+  }
+
+  state_.NfeEnabled = false;
+  if (trimBlanks(state_.NfeDatabasePath) != trimBlanks(state_.DatabasePath) &&
+      !trimBlanks(state_.NfeDatabasePath).empty()) {
+    state_.NfeEnabled = true;
+    std::lock_guard lock(db.banconfe.lock());
+    connectDatabase(db.banconfe, state_.NfeDatabasePath, state_.DbUser, state_.DbPassword);
+    db.tnfe.StartTransaction();
+  } else {
+    state_.NfeDatabasePath.clear();
+    state_.NfeDatabaseBaseName.clear();
+    std::lock_guard lock(db.banconfe.lock());
+    db.banconfe.Close();
+    db.banconfe.DatabaseName.clear();
+  }
+
+  Timer1.setEnabled(true);
+  window_.setMenuAttached(true);
 }
 
 }  // namespace dovra
