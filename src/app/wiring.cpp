@@ -1,9 +1,10 @@
 #include "app/wiring.h"
 
+#include "backup/backup_workers.h"
 #include "shell/form1.h"
 
 namespace dovra {
 
-void wireProgram(TForm1& form) { (void)form; }
+void wireProgram(TForm1& form) { installBackupWorkers(form); }
 
 }  // namespace dovra

@@ -12,7 +12,8 @@
 namespace dovra {
 
 EReadError::EReadError() : EStreamError("Stream read error") {}
-EWriteError::EWriteError() : EStreamError("Stream write error") {}
+EWriteError::EWriteError(bool diskFull)
+    : EStreamError("Stream write error"), diskFull_(diskFull) {}
 EFCreateError::EFCreateError(const std::string& path, int err)
     : EStreamError("Cannot create file \"" + path + "\". " + systemErrorText(err)) {}
 EFOpenError::EFOpenError(const std::string& path, int err)
@@ -125,7 +126,7 @@ size_t FileStream::write(const void* buffer, size_t count) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != ENOSPC && errno != EFBIG && errno != EDQUOT) throw EWriteError();
-    break;  // the device is full: report the short count
+    throw EWriteError(/*diskFull=*/true);
   }
   return done;
 }
@@ -148,13 +149,14 @@ int64_t FileStream::size() {
 }
 
 void FileStream::sync() {
-  if (fd_ < 0 || ::fdatasync(fd_) != 0) throw EWriteError();
+  if (fd_ < 0) throw EWriteError();
+  if (::fdatasync(fd_) != 0) throw EWriteError(errno == ENOSPC || errno == EDQUOT);
 }
 
 void FileStream::close() {
   if (fd_ < 0) return;
   const int r = ::close(std::exchange(fd_, -1));
-  if (r != 0 && errno != EINTR) throw EWriteError();
+  if (r != 0 && errno != EINTR) throw EWriteError(errno == ENOSPC || errno == EDQUOT);
 }
 
 // ---- MemoryStream ----

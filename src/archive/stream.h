@@ -24,9 +24,14 @@ class EReadError : public EStreamError {
   EReadError();
 };
 // "Stream write error": fewer bytes written than asked for (a full disk), or the device failed.
+// diskFull() tells a full disk (or quota, or file size limit) from other failures.
 class EWriteError : public EStreamError {
  public:
-  EWriteError();
+  explicit EWriteError(bool diskFull = false);
+  bool diskFull() const { return diskFull_; }
+
+ private:
+  bool diskFull_;
 };
 // "Cannot create file "<path>". <system error text>"
 class EFCreateError : public EStreamError {

@@ -174,6 +174,9 @@ void TForm1::registerHandlers() {
       {"SpeedButton2Click", [this] { SpeedButton2Click(); }},
       {"SpeedButton9Click", [this] { SpeedButton9Click(); }},
       {"SpeedButton13Click", [this] { SpeedButton13Click(); }},
+      {"spbBackupClick", [this] { spbBackupClick(); }},
+      {"BackUpManual1Click", [this] { BackUpManual1Click(); }},
+      {"Atualizardata1Click", [this] { Atualizardata1Click(); }},
   };
 }
 

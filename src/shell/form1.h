@@ -109,6 +109,14 @@ class TForm1 {
   void showMainWindow();
   void hideMainWindow();
 
+  // Backups
+  void spbBackupClick();
+  void BackUpManual1Click() { spbBackupClick(); }
+  void Atualizardata1Click();
+  // The progress event of the compressor: every few seconds, while a backup runs, a
+  // balloon says that files are being copied. Any thread.
+  void CompressionProgress();
+
   // The ERP database objects, made on first use (loading the client library, whose
   // absence is reported by the caller's error path). Any thread.
   ErpConnections& erp();

@@ -1,0 +1,29 @@
+// `Tauto`: the worker that makes the unattended daily backups. It backs up the main
+// database and, when there is one, the NF-e database through the service manager into
+// BackupFolder + base name + "_AUTO.fbk", packs the backup files that exist into
+// BackupFolder + DatabaseBaseName + ".zlib" (the archive the daily upload sends), deletes the
+// backup files that the archive holds, and shows the time of the run.
+//
+// Runs on its own thread (started by the launcher, which has already claimed
+// BackupRunning); it reaches the window only through the thread-safe model, and switches
+// the scheduler back on through the main loop. Every path ends with Timer1 on and
+// BackupRunning clear.
+#pragma once
+
+#include "shell/run_state.h"
+
+namespace dovra {
+
+class TForm1;
+
+class Tauto {
+ public:
+  Tauto(TForm1& form, const RunSettings& settings) : form_(form), s_(settings) {}
+  void Execute();
+
+ private:
+  TForm1& form_;
+  const RunSettings& s_;
+};
+
+}  // namespace dovra

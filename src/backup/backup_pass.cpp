@@ -1,0 +1,58 @@
+#include "backup/backup_pass.h"
+
+#include <system_error>
+
+#include "archive/stream.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/text_codec.h"
+
+namespace dovra {
+
+std::string passLogPath(const std::string& backupFile) {
+  const size_t length = utf8Length(backupFile);
+  return utf8Left(backupFile, length >= 4 ? length - 4 : 0) + ".txt";
+}
+
+void runBackupPass(TIBBackupService& service, const std::string& user, const std::string& password,
+                   const ServiceTarget& target, const std::string& backupFile,
+                   const std::function<void(const std::string&)>& onLine) {
+  struct DetachAtEnd {
+    TIBBackupService& s;
+    ~DetachAtEnd() { s.Detach(); }
+  } detach{service};
+  service.Params.Clear();
+  service.Params.SetValue("user_name", user);
+  service.Params.SetValue("password", password);
+  service.Verbose = true;
+  applyServiceTarget(service, target);
+  service.BackupFile.Clear();
+  service.BackupFile.Add(backupFile);
+  service.Attach();
+  service.ServiceStart();
+  while (!service.OutputFinished()) onLine(service.ReadOutputLine());
+}
+
+void saveMemoLines(const std::vector<std::string>& lines, const std::string& path) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  try {
+    writeFileAtomically(path, text);
+  } catch (const std::system_error& e) {
+    throw Exception("Cannot create file \"" + path + "\". " + systemErrorText(e.code().value()));
+  }
+}
+
+bool isDiskSpaceError(const std::exception& error) {
+  if (std::string(error.what()).find("disk space") != std::string::npos) return true;
+  const auto* write = dynamic_cast<const EWriteError*>(&error);
+  return write && write->diskFull();
+}
+
+bool isProgressLine(const std::string& line) {
+  return line.find("writing index") != std::string::npos ||
+         line.find("writing table") != std::string::npos ||
+         line.find("writing data for") != std::string::npos;
+}
+
+}  // namespace dovra

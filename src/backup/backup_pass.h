@@ -1,0 +1,45 @@
+// What the automatic and the manual backup share: one backup pass through a service
+// connection, the names of a pass's files, the pass's log file, and the full-disk test.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "backup/ib_service.h"
+#include "backup/service_target.h"
+
+namespace dovra {
+
+class WindowModel;
+
+// The backup file of a pass: folder + base name + suffix ("_AUTO.fbk", or the manual stamp
+// followed by ".fbk"), joined as they stand.
+inline std::string backupFilePath(const std::string& folder, const std::string& baseName,
+                                  const std::string& suffix) {
+  return folder + baseName + suffix;
+}
+
+// The log of a pass: the backup file's name less its last four characters, then ".txt".
+std::string passLogPath(const std::string& backupFile);
+
+// Sets up `service` for one pass (credentials, verbose, target, the one backup file),
+// attaches, starts the backup and hands every output line, the final empty one included,
+// to `onLine`. Always detaches before returning; the service's errors propagate.
+void runBackupPass(TIBBackupService& service, const std::string& user, const std::string& password,
+                   const ServiceTarget& target, const std::string& backupFile,
+                   const std::function<void(const std::string&)>& onLine);
+
+// Saves the lines of a memo to `path` (each line ended by CR LF), replacing the file
+// atomically. Throws on failure.
+void saveMemoLines(const std::vector<std::string>& lines, const std::string& path);
+
+// A failure caused by a full disk: the server's message says "disk space", or the archive
+// could not be written for lack of space.
+bool isDiskSpaceError(const std::exception& error);
+
+// True for the verbose lines that stand for one step of the progress estimate.
+bool isProgressLine(const std::string& line);
+
+}  // namespace dovra

@@ -1,0 +1,9 @@
+// Installs the automatic backup worker into the main window's launcher.
+#pragma once
+
+namespace dovra {
+
+class TForm1;
+void installBackupWorkers(TForm1& form);
+
+}  // namespace dovra
