@@ -237,7 +237,8 @@ void WindowModel::stepGauge() {
   UiEvent ev{.kind = UiEvent::Kind::Gauge, .name = "Gauge1"};
   {
     std::lock_guard lock(mutex_);
-    gaugeProgress_ = std::min(gaugeProgress_ + 1, gaugeMaximum_);
+    if (gaugeProgress_ >= gaugeMaximum_) return;  // held at the maximum: nothing changes
+    gaugeProgress_ += 1;
     ev.value = gaugeProgress_;
     ev.maximum = gaugeMaximum_;
     ev.percent = percentOf(gaugeProgress_, gaugeMaximum_);

@@ -46,25 +46,6 @@ size_t countContaining(const std::vector<std::string>& lines, const std::string&
   return n;
 }
 
-std::map<std::string, int64_t> rowCounts(IbDatabase& db) {
-  IbTransaction tr(db);
-  IbQuery q(db, tr);
-  std::map<std::string, int64_t> counts;
-  for (const char* table : {"PARGERAL", "EMPRESA", "PARAMETRO", "CLIENTE", "CONTATO", "PRODUTO",
-                            "VENDA", "VENDAITEM"}) {
-    q.Close();
-    q.SetSQL(std::string("select count(*) from ") + table);
-    q.Open();
-    counts[table] = q.Fields[0].AsLargeInt();
-  }
-  q.Close();
-  IbQuery blobs(db, tr);
-  blobs.SetSQL("select sum(char_length(VENOBS)) from VENDA");
-  blobs.Open();
-  counts["VENOBS characters"] = blobs.Fields[0].AsLargeInt();
-  return counts;
-}
-
 template <typename Fn>
 std::string failure(Fn fn) {
   try {
@@ -125,8 +106,8 @@ TEST_F(ServiceManager, VerboseBackupAndRestoreOverTcp) {
   IbDatabase copy;
   copy.DatabaseName = sample.dir().remote("ERP_RESTORED.fdb");
   copy.Params = {"user_name=" + env.user, "password=" + env.password};
-  const auto counts = rowCounts(original);
-  EXPECT_EQ(rowCounts(copy), counts);
+  const auto counts = test::sampleRowCounts(original);
+  EXPECT_EQ(test::sampleRowCounts(copy), counts);
   EXPECT_GT(counts.at("VENDAITEM"), 300);
 
   // The restore asks for a new file: onto an existing one it fails with the server's
@@ -135,7 +116,7 @@ TEST_F(ServiceManager, VerboseBackupAndRestoreOverTcp) {
   const std::string error = failure([&] { runService(restore); });
   EXPECT_NE(error.find("already exists"), std::string::npos) << error;
   EXPECT_FALSE(restore.Active());
-  EXPECT_EQ(rowCounts(copy), counts);
+  EXPECT_EQ(test::sampleRowCounts(copy), counts);
 }
 
 // "L" sends the location unchanged to the local service manager, which here is the
@@ -183,7 +164,7 @@ TEST_F(ServiceManager, LocalServiceManagerAsTheRestoreDialogueUsesIt) {
   IbDatabase restored;
   restored.DatabaseName = files.file("ERP.fdb");
   restored.Params = {"user_name=" + env.user, "password=" + env.password};
-  EXPECT_EQ(rowCounts(restored), rowCounts(original));
+  EXPECT_EQ(test::sampleRowCounts(restored), test::sampleRowCounts(original));
 
   IbTransaction tr(restored);
   IbQuery q(restored, tr);

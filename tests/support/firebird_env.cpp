@@ -1,3 +1,6 @@
+#include "backup/ib_database.h"
+#include "backup/ib_query.h"
+#include "backup/ib_service.h"
 #include "support/firebird_env.h"
 
 #include <arpa/inet.h>
@@ -65,6 +68,48 @@ void FirebirdTest::SetUp() {
       << "DOVRA_TEST_FB_USER is set, so the Firebird server should run, but nothing answers "
          "on 127.0.0.1:3050. Start it with scripts/lib/firebird.sh (start_firebird).";
   env = *found;
+}
+
+std::map<std::string, int64_t> sampleRowCounts(IbDatabase& db) {
+  IbTransaction tr(db);
+  IbQuery q(db, tr);
+  std::map<std::string, int64_t> counts;
+  for (const char* table : {"PARGERAL", "EMPRESA", "PARAMETRO", "CLIENTE", "CONTATO", "PRODUTO",
+                            "VENDA", "VENDAITEM"}) {
+    q.Close();
+    q.SetSQL(std::string("select count(*) from ") + table);
+    q.Open();
+    counts[table] = q.Fields[0].AsLargeInt();
+  }
+  q.Close();
+  IbQuery blobs(db, tr);
+  blobs.SetSQL("select sum(char_length(VENOBS)) from VENDA");
+  blobs.Open();
+  counts["VENOBS characters"] = blobs.Fields[0].AsLargeInt();
+  return counts;
+}
+
+std::map<std::string, int64_t> sampleRowCounts(const std::string& location, const FirebirdEnv& env) {
+  IbDatabase db;
+  db.DatabaseName = location;
+  db.Params = {"user_name=" + env.user, "password=" + env.password};
+  return sampleRowCounts(db);
+}
+
+void restoreThroughServer(const std::string& backupFile, const std::string& databaseFile,
+                          const FirebirdEnv& env) {
+  TIBRestoreService restore;
+  restore.Protocol = TProtocol::TCP;
+  restore.ServerName = "localhost";
+  restore.Params.SetValue("user_name", env.user);
+  restore.Params.SetValue("password", env.password);
+  restore.PageSize = 8192;
+  restore.DatabaseName.Add(databaseFile);
+  restore.BackupFile.Add(backupFile);
+  restore.Attach();
+  restore.ServiceStart();
+  while (!restore.OutputFinished()) restore.ReadOutputLine();
+  restore.Detach();
 }
 
 }  // namespace dovra::test

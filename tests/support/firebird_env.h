@@ -14,10 +14,15 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
 #include "fixtures/sample_erp.h"
+
+namespace dovra {
+class IbDatabase;
+}
 
 namespace dovra::test {
 
@@ -70,6 +75,15 @@ class FirebirdTest : public ::testing::Test {
   void SetUp() override;
   FirebirdEnv env;
 };
+
+// Row counts of the sample ERP's tables (and the characters of its text blobs), to compare
+// a database with its restored copy.
+std::map<std::string, int64_t> sampleRowCounts(IbDatabase& db);
+std::map<std::string, int64_t> sampleRowCounts(const std::string& location, const FirebirdEnv& env);
+
+// Restores `backupFile` into the new database file `databaseFile` through the local server.
+void restoreThroughServer(const std::string& backupFile, const std::string& databaseFile,
+                          const FirebirdEnv& env);
 
 // The message of the skip when the variables are missing.
 extern const char* const kFirebirdSkipMessage;

@@ -1,0 +1,258 @@
+// The manual backup and the backup-date override against the real server.
+#include "backup/backup_fixture.h"
+
+#include "backup/erp_connections.h"
+
+namespace dovra {
+namespace {
+
+using test::TestErp;
+
+class ManualBackupTest : public test::BackupFixture {
+ protected:
+  void SetUp() override {
+    BackupFixture::SetUp();
+    if (IsSkipped()) return;
+    manual = std::make_unique<test::DbTempDir>(env.dbDir, "manual");
+    extra = std::make_unique<test::DbTempDir>(env.dbDir, "extra");
+  }
+  void writeFolders(const std::string& manualFolder, const std::string& extraFolder = "") {
+    test::writeFile(settingsPath("LOJA"), "[backup]\r\ncaminhobkpmanual= " + manualFolder +
+                                              " \r\ncaminhobkpmanual2=" + extraFolder +
+                                              "\r\nenderecobackup=/elsewhere/\r\n");
+  }
+  // PRGDATABACKUP and PRGNOMEBACKUP of the first PARGERAL row.
+  std::pair<std::string, std::string> pargeral(const std::string& location,
+                                               bool withName = true) {
+    IbDatabase db;
+    db.DatabaseName = location;
+    db.Params = {"user_name=" + env.user, "password=" + env.password};
+    IbTransaction tr(db);
+    IbQuery q(db, tr);
+    q.SetSQL(withName ? "select cast(PRGDATABACKUP as varchar(10)), PRGNOMEBACKUP from PARGERAL"
+                      : "select cast(PRGDATABACKUP as varchar(10)), '' from PARGERAL");
+    q.Open();
+    return {q.Fields[0].AsString(), q.Fields[1].AsString()};
+  }
+  // The server's date, as PRGDATABACKUP holds it.
+  std::string serverDate(const std::string& location) {
+    IbDatabase db;
+    db.DatabaseName = location;
+    db.Params = {"user_name=" + env.user, "password=" + env.password};
+    IbTransaction tr(db);
+    IbQuery q(db, tr);
+    q.SetSQL("select cast(current_date as varchar(10)) from rdb$database");
+    q.Open();
+    return q.Fields[0].AsString();
+  }
+  void exec(const std::string& location, const std::string& sql) {
+    IbDatabase db;
+    db.DatabaseName = location;
+    db.Params = {"user_name=" + env.user, "password=" + env.password};
+    IbTransaction tr(db);
+    IbQuery q(db, tr);
+    q.SetSQL(sql);
+    q.ExecSQL();
+    tr.Commit();
+  }
+  std::vector<UiEvent> balloons() { return log.of(UiEvent::Kind::Balloon); }
+  bool balloonShown(const std::string& title, const std::string& text) {
+    for (const auto& b : balloons()) {
+      if (b.title == title && b.text == text) return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<test::DbTempDir> manual, extra;
+};
+
+TEST_F(ManualBackupTest, ArchivesInTheManualAndExtraFoldersAndTheBackupRecorded) {
+  const TestErp sample(env);
+  useErp(sample.erp(), folder());
+  form->state().ProgressMaximum = 10;
+  writeFolders(manual->path().string() + "/", extra->path().string() + "/");
+  form->runHandler("spbBackupClick");
+
+  const std::string name = "ERP_081226_08_00_00.zlib";
+  const std::string archive = manual->file(name);
+  ASSERT_TRUE(std::filesystem::exists(archive)) << test::readFile(settingsPath("LOJA"));
+  EXPECT_EQ(test::readFile(archive), test::readFile(extra->file(name)));
+  EXPECT_EQ(entryNames(archive), (std::vector<std::string>{"ERP_081226_08_00_00.fbk",
+                                                           "ERP_NFE_081226_08_00_00.fbk"}));
+  EXPECT_FALSE(std::filesystem::exists(folder() + "ERP_081226_08_00_00.fbk"));
+  EXPECT_EQ(restoredCounts(archive, "ERP_081226_08_00_00.fbk"),
+            test::sampleRowCounts(sample.erp().mainLocation, env));
+
+  const auto [date, recorded] = pargeral(sample.erp().mainLocation);
+  EXPECT_EQ(date, serverDate(sample.erp().mainLocation));
+  EXPECT_EQ(recorded, name);
+
+  WindowModel& w = form->window();
+  EXPECT_EQ(w.labelText("lbStatus"), "Cópia realizada com sucesso");
+  EXPECT_EQ(w.labelColor("lbStatus"), LabelColor::Highlight);
+  EXPECT_EQ(w.labelText("lbDiretorio"), manual->path().string() + "/");
+  EXPECT_EQ(w.labelText("lbArquivo"), "ERP, ERP_NFE");
+  EXPECT_EQ(dialogs.messages(), std::vector<std::string>{"Cópia realizada com sucesso!"});
+  EXPECT_EQ(dialogs.shown[0].caption, "BackUp Dovra ");
+  EXPECT_TRUE(balloonShown("BackUp Dovra", "BackUp em andamento"));
+  EXPECT_TRUE(balloonShown("BackUp Dovra", "Cópia realizada com sucesso"));
+  EXPECT_NE(w.hint().find("\r\rBackup do dia realizado com sucesso - Versão: 13"), std::string::npos);
+  EXPECT_FALSE(w.controlVisible("Gauge1"));
+  EXPECT_FALSE(form->state().BackupRunning);
+  EXPECT_FALSE(w.menuItemVisible("Atualizardata1"));
+
+  // The gauge went up to its maximum and stopped there, with a balloon per new percentage
+  // that continued across the passes.
+  int last = -1;
+  for (const auto& e : log.of(UiEvent::Kind::Gauge)) {
+    EXPECT_GE(e.value, last);
+    last = e.value;
+  }
+  EXPECT_EQ(last, 10);
+  EXPECT_TRUE(balloonShown("Backup em andamento", "Arquivos do sistema \rProgresso - 10%"));
+  EXPECT_TRUE(balloonShown("Backup em andamento", "Arquivos do sistema \rProgresso - 100%"));
+  EXPECT_FALSE(balloonShown("Backup em andamento", "Arquivos NF-e \rProgresso - 100%"));
+}
+
+TEST_F(ManualBackupTest, WithoutExtraFolderOneArchiveAndAZeroEstimateShowsNoProgressBalloon) {
+  const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+  useErp(sample.erp(), folder());
+  form->state().ProgressMaximum = -330;  // the estimate can come out negative: no progress
+  writeFolders(manual->path().string() + "/");
+  form->spbBackupClick();
+  EXPECT_TRUE(std::filesystem::exists(manual->file("ERP_081226_08_00_00.zlib")));
+  EXPECT_TRUE(std::filesystem::is_empty(extra->path()));
+  for (const auto& b : balloons()) EXPECT_NE(b.title, "Backup em andamento");
+  for (const auto& g : log.of(UiEvent::Kind::Gauge)) EXPECT_EQ(g.maximum, 0);
+}
+
+TEST_F(ManualBackupTest, MissingManualFolderIsReported) {
+  const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+  useErp(sample.erp(), folder());
+  writeFolders("/nao/existe/");
+  form->spbBackupClick();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].caption, "BackUp Dovra");
+  EXPECT_EQ(dialogs.shown[0].text, "Diretório de backup não foi encontrado!");
+  EXPECT_FALSE(form->state().BackupRunning);
+  EXPECT_TRUE(log.of(UiEvent::Kind::Balloon).empty());
+}
+
+TEST_F(ManualBackupTest, EmptyManualFolderAsksForOneForThisRunOnly) {
+  const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+  useErp(sample.erp(), folder());
+  writeFolders("");
+  form->spbBackupClick();  // cancelled: nothing at all
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].kind, "folder");
+  EXPECT_EQ(dialogs.shown[0].caption, "Selecionar a pasta para backup");
+  EXPECT_TRUE(log.of(UiEvent::Kind::Balloon).empty());
+
+  dialogs.answer(manual->path().string());
+  form->spbBackupClick();
+  EXPECT_TRUE(std::filesystem::exists(manual->file("ERP_081226_08_00_00.zlib")));
+  EXPECT_EQ(ProfileFile(settingsPath("LOJA")).readString("backup", "caminhobkpmanual"), "");
+}
+
+TEST_F(ManualBackupTest, AClickWhileABackupRunsDoesNothing) {
+  form->state().BackupRunning.set(true);
+  writeFolders(manual->path().string() + "/");
+  log.events.clear();
+  form->spbBackupClick();
+  EXPECT_TRUE(dialogs.shown.empty());
+  EXPECT_TRUE(log.events.empty());
+}
+
+TEST_F(ManualBackupTest, AFailedPassKeepsItsFilesAndRecordsNothing) {
+  const TestErp sample(env);
+  useErp(sample.erp(), folder());
+  form->state().NfeDatabasePath = "localhost:" + folder() + "missing.fdb";
+  writeFolders(manual->path().string() + "/");
+  const auto before = pargeral(sample.erp().mainLocation);
+  form->spbBackupClick();
+
+  EXPECT_TRUE(std::filesystem::exists(folder() + "ERP_081226_08_00_00.fbk"));
+  const std::string logText = test::readFile(folder() + "ERP_NFE_081226_08_00_00.txt");
+  EXPECT_NE(logText.find("erro: "), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(manual->path()));
+  EXPECT_EQ(pargeral(sample.erp().mainLocation), before);
+  EXPECT_EQ(dialogs.messages(), std::vector<std::string>{
+                                    "Erro ao efetuar backUp, verifique o log e tente novamente!"});
+  EXPECT_TRUE(balloonShown("BackUp Dovra",
+                           "Erro ao efetuar backup, verifique o erro e tente novamente"));
+  WindowModel& w = form->window();
+  EXPECT_EQ(w.labelText("lbStatus"), "Erro - Verificar log na pasta do backup");
+  EXPECT_EQ(w.labelColor("lbStatus"), LabelColor::Red);
+  EXPECT_EQ(w.labelText("lbDiretorio"), folder());
+  EXPECT_TRUE(w.windowVisible());
+  EXPECT_NE(w.hint().find("Backup realizado com erro"), std::string::npos);
+  EXPECT_FALSE(form->state().BackupRunning);
+}
+
+TEST_F(ManualBackupTest, AFullManualFolderTakesTheDiskSpaceBranchAndKeepsTheBackupFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+  const TestErp sample(env, [](test::SampleErpOptions& o) {
+    o.sizeMb = 2;
+    o.nfeDatabase = false;
+  });
+  useErp(sample.erp(), folder());
+  const auto tiny = manual->path() / "disk";
+  test::SmallDisk disk(tiny, "32k");
+  if (!disk.mounted()) GTEST_SKIP() << "tmpfs not available";
+  writeFolders(tiny.string() + "/");
+  form->spbBackupClick();
+
+  EXPECT_TRUE(std::filesystem::exists(folder() + "ERP_081226_08_00_00.fbk"));
+  EXPECT_TRUE(std::filesystem::is_empty(tiny));
+  EXPECT_EQ(dialogs.messages(),
+            std::vector<std::string>{"Erro ao efetuar backUp, espaço em disco esgotado!"});
+  EXPECT_TRUE(balloonShown("Erro ao efetuar BackUp", "Espaço em disco esgotado."));
+  EXPECT_EQ(form->window().labelText("lbStatus"), "Espaço em disco esgotado");
+  EXPECT_NE(form->window().hint().find("Backup do dia com erros, verifique!"), std::string::npos);
+  // The backup itself was made: its date is recorded all the same.
+  EXPECT_EQ(pargeral(sample.erp().mainLocation).second, "ERP_081226_08_00_00.zlib");
+}
+
+TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate) {
+  const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+  useErp(sample.erp(), folder());
+  exec(sample.erp().mainLocation, "alter table PARGERAL drop PRGNOMEBACKUP");
+  writeFolders(manual->path().string() + "/");
+  form->spbBackupClick();
+  EXPECT_TRUE(std::filesystem::exists(manual->file("ERP_081226_08_00_00.zlib")));
+  WindowModel& w = form->window();
+  EXPECT_EQ(w.labelText("lbStatus"), "Data do backup não foi alterada.");
+  EXPECT_TRUE(w.menuItemVisible("Atualizardata1"));
+  const auto b = balloons().back();
+  EXPECT_EQ(b.title, "Erro ao atualizar data do BackUp");
+  EXPECT_NE(b.text.find("PRGNOMEBACKUP"), std::string::npos) << b.text;
+  EXPECT_NE(b.text.find("\rData do backup não foi alterada, clique no botão \"Atualizar data\"."),
+            std::string::npos)
+      << b.text;
+
+  // The menu entry is now reachable, and recording twice works twice.
+  exec(sample.erp().mainLocation, "update PARGERAL set PRGDATABACKUP = null");
+  w.setMenuAttached(true);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(form->runHandler("Atualizardata1Click"));
+    EXPECT_EQ(w.labelText("lbStatus"), "Backup realizado com sucesso.");
+    EXPECT_EQ(balloons().back().text, "Data do backup atualizada com sucesso.");
+    EXPECT_EQ(balloons().back().icon, BalloonIcon::Error);
+  }
+  EXPECT_EQ(pargeral(sample.erp().mainLocation, false).first, serverDate(sample.erp().mainLocation));
+}
+
+TEST_F(ManualBackupTest, OverrideWithTheServerDownSaysTryAgain) {
+  form->state().DatabasePath = "localhost/3999:/var/db/ERP.fdb";
+  form->state().DbUser = env.user;
+  form->state().DbPassword = env.password;
+  form->Atualizardata1Click();
+  EXPECT_EQ(form->window().labelText("lbStatus"), "Data do backup não foi alterada.");
+  const auto b = balloons().back();
+  EXPECT_EQ(b.title, "Erro ao atualizar data do BackUp");
+  EXPECT_EQ(b.text.substr(b.text.size() - 17), "\rTente novamente.");
+  EXPECT_GT(b.text.size(), 30u);  // the connect error's own text comes first
+}
+
+}  // namespace
+}  // namespace dovra
