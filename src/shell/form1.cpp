@@ -174,6 +174,8 @@ void TForm1::registerHandlers() {
       {"SpeedButton2Click", [this] { SpeedButton2Click(); }},
       {"SpeedButton9Click", [this] { SpeedButton9Click(); }},
       {"SpeedButton13Click", [this] { SpeedButton13Click(); }},
+      {"SpeedButton10Click", [this] { SpeedButton10Click(); }},
+      {"SpeedButton11Click", [this] { SpeedButton11Click(); }},
   };
 }
 
