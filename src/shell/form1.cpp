@@ -177,6 +177,8 @@ void TForm1::registerHandlers() {
       {"spbBackupClick", [this] { spbBackupClick(); }},
       {"BackUpManual1Click", [this] { BackUpManual1Click(); }},
       {"Atualizardata1Click", [this] { Atualizardata1Click(); }},
+      {"SpeedButton10Click", [this] { SpeedButton10Click(); }},
+      {"SpeedButton11Click", [this] { SpeedButton11Click(); }},
   };
 }
 

@@ -105,6 +105,11 @@ class TForm1 {
   void SpeedButton2Click();
   void SpeedButton9Click();
   void SpeedButton13Click();
+  // Unpack page and restore dialogue (archive/unpack_page.h, archive/restore_dialogue.h)
+  void SpeedButton10Click();
+  void SpeedButton11Click();
+  void DecompressionProgress(uint64_t position);
+  int64_t CurrentEntrySize = 0;  // uncompressed size of the entry being unpacked
 
   void showMainWindow();
   void hideMainWindow();
@@ -144,6 +149,7 @@ class TForm1 {
   void connectMainDatabase();
   void closeServicesAndDatabases();
   void continueStartSequence();
+  void restoreDialogue();
 
   EventLoop& loop_;
   Dialogs& dialogs_;
@@ -160,6 +166,7 @@ class TForm1 {
   std::unique_ptr<TIBRestoreService> restoreService_;
   std::thread connectAttempt_;
   Timer connectRetry_;
+  bool unpackPageBusy_ = false;
 };
 
 // The installation identifier file: the program folder + "/CONFIGURACAO/application.dvk".

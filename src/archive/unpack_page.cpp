@@ -1,0 +1,93 @@
+#include "archive/unpack_page.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "archive/archive_reader.h"
+#include "platform/paths.h"
+#include "shell/form1.h"
+
+namespace dovra {
+namespace {
+
+constexpr const char* kFormCaption = "BackUp Dovra Informática";
+
+// Feeds the page's labels from DecompressFiles.
+class PageProgress final : public DecompressObserver {
+ public:
+  explicit PageProgress(TForm1& form) : form_(form) {}
+  void entryStarted(int32_t index, int32_t count) override {
+    form_.window().setLabel("lbDecompress", decompressCounterText(index, count));
+  }
+  void entrySize(const std::string& /*name*/, int64_t size) override {
+    form_.CurrentEntrySize = size;
+  }
+  void progress(uint64_t position) override { form_.DecompressionProgress(position); }
+  void finished() override {
+    form_.window().setLabel("lbDecompress", std::string(kDecompressDoneText));
+  }
+
+ private:
+  TForm1& form_;
+};
+
+// A path as a full path; the text unchanged when it cannot be made one.
+std::string fullPath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::absolute(path, ec);
+  return ec ? path : full.string();
+}
+
+class BusyFlag {
+ public:
+  explicit BusyFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~BusyFlag() { flag_ = false; }
+  BusyFlag(const BusyFlag&) = delete;
+  BusyFlag& operator=(const BusyFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+std::string archiveFolderPart(std::string_view archivePath) {
+  const size_t last = archivePath.find_last_of("/\\:");
+  if (last == std::string_view::npos) return {};
+  return std::string(archivePath.substr(0, last + 1));
+}
+
+void TForm1::SpeedButton10Click() {
+  if (unpackPageBusy_) return;
+  const std::optional<std::string> chosen =
+      dialogs_.openFile({.title = "Selecione o arquivo de backup",
+                         .fileName = "*.zlib",
+                         .filter = "ZLIB files|*.zlib"});
+  if (!chosen) return;
+  if (fileExists(*chosen)) {
+    window_.setEditText("Edit3", fullPath(*chosen));
+    return;
+  }
+  dialogs_.messageBox(kFormCaption, "Arquivo inválido!", MessageIcon::Error, MessageButtons::Ok);
+  window_.setEditText("Edit3", "");
+}
+
+void TForm1::SpeedButton11Click() {
+  if (unpackPageBusy_) return;
+  const BusyFlag busy(unpackPageBusy_);
+  const std::string archive = window_.editText("Edit3");
+  if (!archive.empty() && fileExists(archive)) {
+    PageProgress progress(*this);
+    DecompressFiles(archive, archiveFolderPart(archive), &progress);
+    // "Sair" chosen while the unpacking ran: the program is ending, no restore is offered.
+    if (loop_.exiting()) return;
+  }
+  restoreDialogue();
+}
+
+void TForm1::DecompressionProgress(uint64_t position) {
+  window_.setLabel("lbStatusDecompres", decompressPercentText(position, CurrentEntrySize));
+  loop_.processEvents();
+}
+
+}  // namespace dovra

@@ -1,0 +1,503 @@
+// The restore dialogue behind "Descompactar": its passes and messages through the main
+// window, and its restores against the real Firebird server of the test machine.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <csignal>
+
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "archive/archive_test_util.h"
+#include "archive/archive_writer.h"
+#include "archive/restore_dialogue.h"
+#include "backup/ib_database.h"
+#include "backup/ib_query.h"
+#include "backup/ib_service.h"
+#include "fixtures/sample_erp.h"
+#include "shell/form_test_support.h"
+#include "support/firebird_env.h"
+#include "support/program_process.h"
+
+namespace dovra {
+namespace {
+
+using K = UiEvent::Kind;
+using test::readFile;
+using test::writeFile;
+
+constexpr const char* kRestoreQuestion =
+    "Processo concluído, deseja realizar o RESTORE da base? (Somente local)";
+
+// Every UI event with the number of dialogs shown before it, so that tests can tell what
+// the window looked like when each dialog opened.
+struct OrderedLog : UiObserver {
+  explicit OrderedLog(const test::ScriptedDialogs& d) : dialogs(d) {}
+  void onUiEvent(const UiEvent& e) override { steps.push_back({e, dialogs.shown.size()}); }
+  struct Step {
+    UiEvent event;
+    size_t dialogsBefore;
+  };
+  // Whether memoRestore was visible when dialog `index` opened.
+  bool memoVisibleAtDialog(size_t index) const {
+    bool visible = false;
+    for (const Step& s : steps) {
+      if (s.dialogsBefore > index) break;
+      if (s.event.kind == K::Control && s.event.name == "memoRestore") visible = s.event.flag;
+    }
+    return visible;
+  }
+  // The memo's lines added between dialogs `from` and `to`.
+  std::vector<std::string> memoLinesBetween(size_t from, size_t to) const {
+    std::vector<std::string> lines;
+    for (const Step& s : steps) {
+      if (s.dialogsBefore >= from && s.dialogsBefore < to && s.event.kind == K::Memo &&
+          s.event.name == "memoRestore") {
+        lines.push_back(s.event.text);
+      }
+    }
+    return lines;
+  }
+  std::vector<bool> cursor() const {
+    std::vector<bool> out;
+    for (const Step& s : steps) {
+      if (s.event.kind == K::Cursor) out.push_back(s.event.flag);
+    }
+    return out;
+  }
+  const test::ScriptedDialogs& dialogs;
+  std::vector<Step> steps;
+};
+
+class RestoreDialogue : public test::FormFixture {
+ protected:
+  RestoreDialogue() : ordered(dialogs) { form->window().setObserver(&ordered); }
+
+  std::vector<std::string> shown() const {
+    std::vector<std::string> out;
+    for (const auto& s : dialogs.shown) out.push_back(s.kind + ":" + s.text);
+    return out;
+  }
+  static std::string question() { return std::string("message:") + kRestoreQuestion; }
+  static std::string fileDialog() { return "open:*.fbk"; }
+  static std::string done() { return "message:Processo concluído"; }
+
+  OrderedLog ordered;
+};
+
+// --- The dialogue without a server ------------------------------------------------------
+
+TEST_F(RestoreDialogue, NoEndsItBeforeAnyFileDialog) {
+  dialogs.answer("no");
+  form->runHandler("SpeedButton11Click");
+  EXPECT_EQ(shown(), std::vector<std::string>{question()});
+  EXPECT_EQ(dialogs.shown[0].caption, "BackUpDovra");
+  EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Question);
+  EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::YesNo);
+  EXPECT_TRUE(ordered.steps.empty());
+}
+
+TEST_F(RestoreDialogue, AFileThatDoesNotExistEndsTheDialogueWithTheMemoShownAndEmpty) {
+  form->window().memoAdd("memoRestore", "linha de uma vez anterior");
+  dialogs.answer("yes");
+  dialogs.answer((dir.path() / "NAOEXISTE.fbk").string());
+  form->runHandler("SpeedButton11Click");
+  EXPECT_EQ(shown(),
+            (std::vector<std::string>{question(), fileDialog(), "message:Arquivo inválido!"}));
+  EXPECT_EQ(dialogs.shown[1].caption, "Selecione o arquivo para restaurar");
+  EXPECT_EQ(dialogs.shown[2].caption, "BackUp Dovra Informática");
+  EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Error);
+  EXPECT_TRUE(form->window().controlVisible("memoRestore"));
+  EXPECT_TRUE(form->window().memoLines("memoRestore").empty());
+  EXPECT_TRUE(ordered.cursor().empty());  // no request was made
+}
+
+// A cancelled file dialog sends no request; the pass ends as usual and the question
+// comes again.
+TEST_F(RestoreDialogue, ACancelledFileDialogSkipsTheRequestAndAsksAgain) {
+  dialogs.answer("yes");
+  dialogs.answer("cancel");
+  dialogs.answer("ok");
+  dialogs.answer("no");
+  form->runHandler("SpeedButton11Click");
+  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question()}));
+  EXPECT_EQ(dialogs.shown[2].caption, "BackUpDovra");
+  EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Information);
+  EXPECT_TRUE(ordered.memoVisibleAtDialog(1));
+  EXPECT_FALSE(ordered.memoVisibleAtDialog(2));
+  EXPECT_TRUE(ordered.memoLinesBetween(0, 4).empty());
+  EXPECT_TRUE(ordered.cursor().empty());
+}
+
+TEST(RestoredDatabaseName, ReplacesTheLastFourCharactersWhateverTheyAre) {
+  EXPECT_EQ(restoredDatabaseName("/dados/EMPRESA.fbk"), "/dados/EMPRESA.fdb");
+  EXPECT_EQ(restoredDatabaseName("D:\\Dados\\EMPRESA.fbk"), "D:\\Dados\\EMPRESA.fdb");
+  EXPECT_EQ(restoredDatabaseName("C:\\a\\backup1"), "C:\\a\\bac.fdb");
+  EXPECT_EQ(restoredDatabaseName("/dados/EMPRESA.FBK"), "/dados/EMPRESA.fdb");
+  // Counted in characters: accented letters are one character each.
+  EXPECT_EQ(restoredDatabaseName("/dados/cópia_ção"), "/dados/cópia.fdb");
+  EXPECT_EQ(restoredDatabaseName("/d/çãõé"), "/d/.fdb");
+  EXPECT_EQ(restoredDatabaseName("a.fb"), ".fdb");
+  EXPECT_EQ(restoredDatabaseName(""), ".fdb");
+}
+
+// Without the client library the pass still ends normally, its failure on the memo.
+TEST(RestoreDialogueProgram, AMissingClientLibraryIsAnErroLineOfItsPass) {
+  using namespace std::chrono_literals;
+  test::TempDir dir("restore-nolib");
+  const std::filesystem::path root = dir.path();
+  std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
+  std::filesystem::create_directories(root / "windows");
+  writeFile(root / "program" / "CONFIGURACAO" / "application.dvk",
+            test::scramble("NOLIB") + "\r\n");
+  // Settings that stop the start sequence early: the program waits in the tray.
+  writeFile(root / "windows" / "NOLIB.dvk", "[conexao]\r\nendereco=erp.fdb\r\n");
+  writeFile(root / "EMPRESA.fbk", "backup");
+  test::ProgramProcess p({{"DOVRA_PROGRAM_DIR", (root / "program").string()},
+                          {"DOVRA_WINDOWS_DIR", (root / "windows").string()},
+                          {"XDG_RUNTIME_DIR", root.string()},
+                          {"DOVRA_FBCLIENT", "libfbclient-ausente.so.9"}});
+  ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << p.allOutput();
+  p.send("answer yes");
+  p.send("answer " + (root / "EMPRESA.fbk").string());
+  p.send("answer ok");
+  p.send("SpeedButton11Click");
+  const int error = p.waitFor({"\"event\":\"memo\"", "memoRestore",
+                               "\"line\":\"Erro: InterBase library libfbclient-ausente.so.9 not "
+                               "found in the path. Please install InterBase to use this "
+                               "functionality\""});
+  ASSERT_GE(error, 0) << p.allOutput();
+  const int done =
+      p.waitFor({"\"event\":\"message\"", "\"text\":\"Processo concluído\""}, 10s, error);
+  ASSERT_GT(done, error) << p.allOutput();
+  EXPECT_GT(p.waitFor({"\"event\":\"message\"", "RESTORE da base", "\"answer\":\"no\""}, 10s, done),
+            done);
+  EXPECT_EQ(
+      p.allOutput().find("{\"event\":\"control\",\"name\":\"memoRestore\",\"visible\":false}"),
+      std::string::npos)
+      << p.allOutput();
+  EXPECT_FALSE(std::filesystem::exists(root / "EMPRESA.fdb"));
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.waitExit(10s), 0);
+}
+
+// --- Against the Firebird server --------------------------------------------------------
+
+std::map<std::string, int64_t> rowCounts(IbDatabase& db) {
+  IbTransaction tr(db);
+  IbQuery q(db, tr);
+  std::map<std::string, int64_t> counts;
+  for (const char* table :
+       {"PARGERAL", "EMPRESA", "PARAMETRO", "CLIENTE", "PRODUTO", "VENDA", "VENDAITEM"}) {
+    q.Close();
+    q.SetSQL(std::string("select count(*) from ") + table);
+    q.Open();
+    counts[table] = q.Fields[0].AsLargeInt();
+  }
+  return counts;
+}
+
+std::map<std::string, int64_t> rowCountsOf(const std::string& location,
+                                           const test::FirebirdEnv& env) {
+  IbDatabase db;
+  db.DatabaseName = location;
+  db.Params = {"user_name=" + env.user, "password=" + env.password};
+  return rowCounts(db);
+}
+
+size_t countContaining(const std::vector<std::string>& lines, const std::string& text) {
+  size_t n = 0;
+  for (const std::string& line : lines) n += line.find(text) != std::string::npos;
+  return n;
+}
+
+// A sample ERP and a backup of its main database made by the service client, once for
+// the whole program: each test restores copies of it.
+struct SampleBackup {
+  std::unique_ptr<test::TestErp> erp;
+  std::string backupFile;
+  std::map<std::string, int64_t> counts;
+};
+
+const SampleBackup& sampleBackup(const test::FirebirdEnv& env) {
+  static const SampleBackup made = [&] {
+    SampleBackup s;
+    s.erp = std::make_unique<test::TestErp>(env, [](test::SampleErpOptions& o) {
+      o.nfeDatabase = false;
+      o.name = "ORIGEM";
+    });
+    s.backupFile = s.erp->dir().file("ORIGEM.fbk");
+    TIBBackupService backup;
+    backup.Protocol = TProtocol::TCP;
+    backup.ServerName = "localhost";
+    backup.LoginPrompt = false;
+    backup.Params.SetValue("user_name", env.user);
+    backup.Params.SetValue("password", env.password);
+    backup.Verbose = true;
+    backup.DatabaseName = s.erp->erp().mainFile.string();
+    backup.BackupFile.Add(s.backupFile);
+    backup.Attach();
+    backup.ServiceStart();
+    while (!backup.OutputFinished()) backup.ReadOutputLine();
+    backup.Detach();
+    s.counts = rowCountsOf(s.erp->erp().mainLocation, env);
+    return s;
+  }();
+  return made;
+}
+
+class RestoreThroughTheServer : public RestoreDialogue {
+ protected:
+  void SetUp() override {
+    const std::optional<test::FirebirdEnv> found = test::firebirdEnv();
+    if (!found) GTEST_SKIP() << test::kFirebirdSkipMessage;
+    ASSERT_TRUE(test::firebirdServerAnswers()) << "the Firebird server does not answer";
+    env = *found;
+    form->state().DbUser = env.user;
+    form->state().DbPassword = env.password;
+    folder = std::make_unique<test::DbTempDir>(env.dbDir, "restore");
+  }
+  // A copy of the sample backup in this test's folder, under `name`.
+  std::string backupCopy(const std::string& name) {
+    const std::string path = folder->file(name);
+    std::filesystem::copy_file(sampleBackup(env).backupFile, path);
+    return path;
+  }
+
+  test::FirebirdEnv env;
+  std::unique_ptr<test::DbTempDir> folder;
+};
+
+TEST_F(RestoreThroughTheServer, ABackupIsRestoredBesideItAsFdbWithEveryRow) {
+  const std::string backup = backupCopy("EMPRESA.fbk");
+  dialogs.answer("yes");
+  dialogs.answer(backup);
+  form->runHandler("SpeedButton11Click");
+
+  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question()}));
+  ASSERT_TRUE(std::filesystem::exists(folder->file("EMPRESA.fdb")));
+  EXPECT_EQ(rowCountsOf(folder->remote("EMPRESA.fdb"), env), sampleBackup(env).counts);
+  EXPECT_GT(sampleBackup(env).counts.at("VENDAITEM"), 100);
+
+  // The memo: shown and cleared before the file dialog, the verbose output during the
+  // restore with its final empty line, hidden before "Processo concluído".
+  EXPECT_TRUE(ordered.memoVisibleAtDialog(1));
+  EXPECT_FALSE(ordered.memoVisibleAtDialog(2));
+  const std::vector<std::string> lines = ordered.memoLinesBetween(2, 3);
+  ASSERT_GT(lines.size(), 10u);
+  EXPECT_EQ(lines.back(), "");
+  EXPECT_GE(countContaining(lines, "restoring data for table"), 7u);
+  EXPECT_EQ(countContaining(lines, "Erro: "), 0u);
+  EXPECT_EQ(ordered.cursor(), (std::vector<bool>{true, false}));
+  EXPECT_FALSE(form->IBRestoreService1().Active());
+  // The running server made it: it can open it, with the requested page size.
+  IbDatabase restored;
+  restored.DatabaseName = folder->remote("EMPRESA.fdb");
+  restored.Params = {"user_name=" + env.user, "password=" + env.password};
+  IbTransaction tr(restored);
+  IbQuery q(restored, tr);
+  q.SetSQL("select mon$page_size from mon$database");
+  q.Open();
+  EXPECT_EQ(q.Fields[0].AsInteger(), 8192);
+}
+
+TEST_F(RestoreThroughTheServer,
+       ASecondYesRestoresAnotherFileAndExistingDatabasesAreRefusedUntouched) {
+  const std::string matriz = backupCopy("MATRIZ.fbk");
+  const std::string filial = backupCopy("FILIAL.fbk");
+  for (const std::string& path : {matriz, filial}) {
+    dialogs.answer("yes");
+    dialogs.answer(path);
+    dialogs.answer("ok");
+  }
+  form->runHandler("SpeedButton11Click");
+  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question(),
+                                               fileDialog(), done(), question()}));
+  EXPECT_EQ(rowCountsOf(folder->remote("MATRIZ.fdb"), env), sampleBackup(env).counts);
+  EXPECT_EQ(rowCountsOf(folder->remote("FILIAL.fdb"), env), sampleBackup(env).counts);
+  EXPECT_FALSE(ordered.memoVisibleAtDialog(2));
+  EXPECT_FALSE(ordered.memoVisibleAtDialog(5));
+
+  // Another press: MATRIZ.fbk again onto the database just made, then a backup whose
+  // target name is taken by a file of the operator's. Both are refused and left as they
+  // were.
+  const auto matrizSize = std::filesystem::file_size(folder->file("MATRIZ.fdb"));
+  const std::string operatorFile = "not a database, but the operator's file\n";
+  writeFile(folder->file("OUTRA.fdb"), operatorFile);
+  const auto outraTime = std::filesystem::last_write_time(folder->file("OUTRA.fdb"));
+  const std::string outra = backupCopy("OUTRA.fbk");
+  dialogs.shown.clear();
+  ordered.steps.clear();
+  for (const std::string& path : {matriz, outra}) {
+    dialogs.answer("yes");
+    dialogs.answer(path);
+    dialogs.answer("ok");
+  }
+  form->runHandler("SpeedButton11Click");
+  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question(),
+                                               fileDialog(), done(), question()}));
+  // Each pass: the server's first lines, then its refusal as the one "Erro: " line (no
+  // final empty line: the output ended with the failure), then "Processo concluído".
+  for (const auto& [from, database] : {std::pair<size_t, std::string>{2, "MATRIZ.fdb"},
+                                       std::pair<size_t, std::string>{5, "OUTRA.fdb"}}) {
+    const std::vector<std::string> lines = ordered.memoLinesBetween(from, from + 1);
+    ASSERT_FALSE(lines.empty()) << database;
+    EXPECT_EQ(countContaining(lines, "Erro: "), 1u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines.back().rfind("Erro: ", 0), 0u) << lines.back();
+    EXPECT_NE(lines.back().find(folder->file(database)), std::string::npos) << lines.back();
+    // A refusal stays on screen beside "Processo concluído"; the next pass clears it.
+    EXPECT_TRUE(ordered.memoVisibleAtDialog(from)) << database;
+  }
+  EXPECT_NE(ordered.memoLinesBetween(2, 3).back().find("already exists"), std::string::npos);
+  // The server looks into an existing database before it refuses (an attachment, which
+  // updates the header page's counters), so the database is compared by its content.
+  EXPECT_EQ(std::filesystem::file_size(folder->file("MATRIZ.fdb")), matrizSize);
+  EXPECT_EQ(rowCountsOf(folder->remote("MATRIZ.fdb"), env), sampleBackup(env).counts);
+  EXPECT_EQ(readFile(folder->file("OUTRA.fdb")), operatorFile);
+  EXPECT_EQ(std::filesystem::last_write_time(folder->file("OUTRA.fdb")), outraTime);
+  EXPECT_TRUE(form->window().controlVisible("memoRestore"));
+  EXPECT_EQ(form->window().memoLines("memoRestore"), ordered.memoLinesBetween(5, 6));
+  EXPECT_EQ(ordered.cursor(), (std::vector<bool>{true, false, true, false}));
+  EXPECT_FALSE(form->IBRestoreService1().Active());
+}
+
+// A server that answers and refuses is the outcome: the restore does not go round it
+// through the embedded engine.
+TEST_F(RestoreThroughTheServer, RefusedCredentialsAndADamagedBackupEndTheirPassWithAnErroLine) {
+  const std::string backup = backupCopy("EMPRESA.fbk");
+  form->state().DbPassword = env.password + "-errada";
+  dialogs.answer("yes");
+  dialogs.answer(backup);
+  dialogs.answer("ok");
+  form->runHandler("SpeedButton11Click");
+  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question()}));
+  const std::vector<std::string> login = ordered.memoLinesBetween(2, 3);
+  ASSERT_EQ(login.size(), 1u) << ::testing::PrintToString(login);
+  EXPECT_EQ(login[0].rfind("Erro: ", 0), 0u);
+  EXPECT_NE(login[0].find("password"), std::string::npos) << login[0];
+  EXPECT_FALSE(std::filesystem::exists(folder->file("EMPRESA.fdb")));
+  EXPECT_EQ(ordered.cursor(), (std::vector<bool>{true, false}));
+
+  form->state().DbPassword = env.password;
+  writeFile(folder->file("DANIFICADO.fbk"), test::randomBytes(50000, 9));
+  dialogs.shown.clear();
+  ordered.steps.clear();
+  dialogs.answer("yes");
+  dialogs.answer(folder->file("DANIFICADO.fbk"));
+  dialogs.answer("ok");
+  form->runHandler("SpeedButton11Click");
+  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question()}));
+  const std::vector<std::string> damaged = ordered.memoLinesBetween(2, 3);
+  ASSERT_FALSE(damaged.empty());
+  EXPECT_EQ(countContaining(damaged, "Erro: "), 1u) << ::testing::PrintToString(damaged);
+  EXPECT_EQ(damaged.back().rfind("Erro: ", 0), 0u) << damaged.back();
+  EXPECT_FALSE(std::filesystem::exists(folder->file("DANIFICADO.fdb")));
+  EXPECT_FALSE(form->IBRestoreService1().Active());
+}
+
+// The loopback server first; the local manager (this process's embedded engine) only
+// when nothing answers there.
+TEST_F(RestoreThroughTheServer, TheLocalManagerIsUsedOnlyWhenNoServerAnswersOnLoopback) {
+  TIBRestoreService service;
+  service.LoginPrompt = false;
+  service.Params.SetValue("user_name", env.user);
+  service.Params.SetValue("password", env.password);
+  attachToLocalServer(service);
+  EXPECT_EQ(service.Protocol, TProtocol::TCP);
+  EXPECT_EQ(service.ServiceManagerName(), "localhost:service_mgr");
+  EXPECT_TRUE(service.Active());
+  service.Detach();
+
+  // Port 1 of loopback: nothing listens there.
+  test::TempDir own("embedded-restore");
+  const std::string backup = own.file("LOCAL.fbk");
+  std::filesystem::copy_file(sampleBackup(env).backupFile, backup);
+  service.Verbose = true;
+  service.PageSize = 8192;
+  service.BackupFile.Add(backup);
+  service.DatabaseName.Add(restoredDatabaseName(backup));
+  attachToLocalServer(service, "localhost/1");
+  EXPECT_EQ(service.Protocol, TProtocol::Local);
+  EXPECT_EQ(service.ServiceManagerName(), "service_mgr");
+  ASSERT_TRUE(service.Active());
+  service.ServiceStart();
+  std::vector<std::string> lines;
+  while (!service.OutputFinished()) lines.push_back(service.ReadOutputLine());
+  service.Detach();
+  EXPECT_GE(countContaining(lines, "restoring data for table"), 7u);
+  // The embedded engine made the file as this process's user.
+  struct stat st {};
+  ASSERT_EQ(::stat(own.file("LOCAL.fdb").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, ::geteuid());
+  EXPECT_EQ(rowCountsOf(own.file("LOCAL.fdb"), env), sampleBackup(env).counts);
+
+  // A refusal on loopback is final: wrong credentials do not fall back.
+  TIBRestoreService refused;
+  refused.Params.SetValue("user_name", env.user);
+  refused.Params.SetValue("password", env.password + "-errada");
+  EXPECT_THROW(attachToLocalServer(refused), EIBError);
+  EXPECT_EQ(refused.Protocol, TProtocol::TCP);
+  EXPECT_FALSE(refused.Active());
+}
+
+// The whole road through the real program, headless: choose an archive, unpack it, restore
+// the backup it held, all by answer lines on standard input.
+TEST_F(RestoreThroughTheServer, TheHeadlessProgramUnpacksAndRestoresByAnswerLines) {
+  using namespace std::chrono_literals;
+  const std::string backup = backupCopy("LOJA.fbk");
+  const std::string archive = folder->file("LOJA.zlib");
+  CompressFiles({backup}, archive);
+  std::filesystem::remove(backup);
+
+  const std::filesystem::path root = dir.path() / "e2e";
+  std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
+  std::filesystem::create_directories(root / "windows");
+  test::writeIdentifierFile(root / "program" / "CONFIGURACAO" / "application.dvk", "UNPACKE2E");
+  test::SampleSettings settings;
+  settings.database = sampleBackup(env).erp->erp().mainLocation;
+  settings.user = env.user;
+  settings.password = env.password;
+  settings.backup = {{"enderecobackup", folder->path().string() + "/"}, {"localremoto", "L"}};
+  test::writeSettingsFile(root / "windows" / "UNPACKE2E.dvk", settings);
+
+  test::ProgramProcess p({{"DOVRA_PROGRAM_DIR", (root / "program").string()},
+                          {"DOVRA_WINDOWS_DIR", (root / "windows").string()},
+                          {"XDG_RUNTIME_DIR", root.string()},
+                          {"DOVRA_WEB_HOST", "127.0.0.1:1"},
+                          {"DOVRA_FTP_HOST", "127.0.0.1:1"}});
+  ASSERT_GE(p.waitFor({"\"event\":\"menu\"", "PopupMenu1"}, 30s), 0) << p.allOutput();
+
+  p.send("answer " + archive);
+  p.send("SpeedButton10Click");
+  ASSERT_GE(p.waitFor({"\"event\":\"edit\"", "\"name\":\"Edit3\"", "LOJA.zlib"}), 0)
+      << p.allOutput();
+  p.send("answer yes");
+  p.send("answer " + backup);
+  p.send("answer ok");
+  p.send("answer no");
+  p.send("SpeedButton11Click");
+  const int counter = p.waitFor({"\"name\":\"lbDecompress\"", "Descomprimindo: 1 de 1"});
+  ASSERT_GE(counter, 0) << p.allOutput();
+  const int concluded =
+      p.waitFor({"\"name\":\"lbDecompress\"", "\"text\":\"Concluído\""}, 20s, counter);
+  ASSERT_GT(concluded, counter) << p.allOutput();
+  const int restoring =
+      p.waitFor({"\"event\":\"memo\"", "memoRestore", "restoring data for table"}, 60s, concluded);
+  ASSERT_GT(restoring, concluded) << p.allOutput();
+  const int done =
+      p.waitFor({"\"event\":\"message\"", "\"text\":\"Processo concluído\""}, 60s, restoring);
+  ASSERT_GT(done, restoring) << p.allOutput();
+  ASSERT_GT(p.waitFor({"\"event\":\"message\"", "RESTORE da base", "\"answer\":\"no\""}, 20s, done),
+            done)
+      << p.allOutput();
+  EXPECT_EQ(p.allOutput().find("Erro: "), std::string::npos) << p.allOutput();
+
+  EXPECT_TRUE(std::filesystem::exists(backup));
+  EXPECT_EQ(rowCountsOf(folder->remote("LOJA.fdb"), env), sampleBackup(env).counts);
+  p.send("Sair1Click");
+  EXPECT_EQ(p.waitExit(20s), 0) << p.allOutput();
+}
+
+}  // namespace
+}  // namespace dovra
