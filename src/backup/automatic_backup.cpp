@@ -77,7 +77,8 @@ void Tauto::Execute() {
   if (s_.NfeEnabled && fileExists(files[1])) pack.push_back(files[1]);
   try {
     CompressFiles(pack, s_.BackupFolder + s_.DatabaseBaseName + ".zlib",
-                  [this](const CompressProgress&) { form_.CompressionProgress(); });
+                  [this](const CompressProgress&) { form_.CompressionProgress(); },
+                  compressWorkers_);
     for (const std::string& f : pack) std::remove(f.c_str());
   } catch (const std::exception& e) {
     w.memoAdd("MemoBackup", std::string("erro: ") + e.what());

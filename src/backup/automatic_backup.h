@@ -18,12 +18,15 @@ class TForm1;
 
 class Tauto {
  public:
-  Tauto(TForm1& form, const RunSettings& settings) : form_(form), s_(settings) {}
+  // `compressWorkers`: threads that deflate a large backup file (0: one per core).
+  Tauto(TForm1& form, const RunSettings& settings, unsigned compressWorkers = 0)
+      : form_(form), s_(settings), compressWorkers_(compressWorkers) {}
   void Execute();
 
  private:
   TForm1& form_;
   const RunSettings& s_;
+  unsigned compressWorkers_;
 };
 
 }  // namespace dovra
