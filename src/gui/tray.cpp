@@ -85,7 +85,6 @@ Tray::Tray(WindowModel& model, std::function<void(const std::string&)> run)
     auto* iconLabel = new QLabel;
     iconLabel->setObjectName("trayIcon");
     iconLabel->setPixmap(programIcon().pixmap(40, 40));
-    iconLabel->installEventFilter(this);
     layout->addWidget(iconLabel);
     auto* texts = new QVBoxLayout;
     standInTip_ = new QLabel;
@@ -98,12 +97,14 @@ Tray::Tray(WindowModel& model, std::function<void(const std::string&)> run)
     texts->addWidget(standInBalloon_);
     layout->addLayout(texts, 1);
     standIn_->setFixedWidth(360);
-    standIn_->adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-      const QRect r = screen->availableGeometry();
-      standIn_->move(r.right() - 370, r.bottom() - standIn_->height() - 40);
-    }
-    connect(&balloonTimer_, &QTimer::timeout, standInBalloon_, &QWidget::hide);
+    placeStandIn();
+    connect(&balloonTimer_, &QTimer::timeout, this, [this] {
+      standInBalloon_->hide();
+      placeStandIn();
+    });
+    // The whole stand-in answers clicks as the icon would.
+    standIn_->installEventFilter(this);
+    for (QWidget* child : standIn_->findChildren<QWidget*>()) child->installEventFilter(this);
     standIn_->show();
   }
 }
@@ -111,6 +112,14 @@ Tray::Tray(WindowModel& model, std::function<void(const std::string&)> run)
 Tray::~Tray() {
   delete standIn_;
   delete menu_;
+}
+
+void Tray::placeStandIn() {
+  standIn_->adjustSize();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect r = screen->availableGeometry();
+    standIn_->move(r.right() - standIn_->width() - 10, r.bottom() - standIn_->height() - 10);
+  }
 }
 
 void Tray::activated(QSystemTrayIcon::ActivationReason reason) {
@@ -151,7 +160,10 @@ void Tray::apply(const UiEvent& e) {
   switch (e.kind) {
     case K::Hint:
       if (icon_) icon_->setToolTip(q(model_.trayTip()));
-      if (standInTip_) standInTip_->setText(lines(model_.trayTip()));
+      if (standInTip_) {
+        standInTip_->setText(lines(model_.trayTip()));
+        placeStandIn();
+      }
       break;
     case K::Balloon:
       if (icon_) icon_->showMessage(q(e.title), lines(e.text), trayIcon(e.icon), e.timeout * 1000);
@@ -159,11 +171,15 @@ void Tray::apply(const UiEvent& e) {
         standInBalloon_->setText("<b>" + q(e.title).toHtmlEscaped() + "</b><br>" +
                                  lines(e.text).toHtmlEscaped().replace('\n', "<br>"));
         standInBalloon_->show();
+        placeStandIn();
         balloonTimer_.start(std::max(1, e.timeout) * 1000);
       }
       break;
     case K::BalloonHide:
-      if (standInBalloon_) standInBalloon_->hide();
+      if (standInBalloon_) {
+        standInBalloon_->hide();
+        placeStandIn();
+      }
       break;
     case K::TrayIcon:
       if (icon_) icon_->setVisible(e.flag);

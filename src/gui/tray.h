@@ -40,6 +40,7 @@ class Tray : public QObject {
   void singleClickLater();
   void doubleClick();
   void updateMenu();
+  void placeStandIn();  // sized to its text, in the lower right corner
 
   WindowModel& model_;
   std::function<void(const std::string&)> run_;
