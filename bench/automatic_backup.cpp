@@ -7,10 +7,9 @@
 // Needs the Firebird server and DOVRA_TEST_FB_USER / DOVRA_TEST_FB_PASSWORD (scripts/test
 // sets them; or source scripts/lib/firebird.sh and call start_firebird). The sample ERP is
 // made once with dovra-sample-erp and kept in $DOVRA_TEST_DB_DIR (or /var/tmp).
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "bench_support.h"
 
 #include <algorithm>
 #include <chrono>
@@ -28,43 +27,13 @@
 #include "shell/form1.h"
 #include "support/fakes.h"
 
-extern char** environ;
-
 namespace {
+
+using dovra::bench::envOr;
+using dovra::bench::median;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-int run(const std::vector<std::string>& args, const std::string& output = "/dev/null") {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-double seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-std::string envOr(const char* name, const std::string& fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? v : fallback;
-}
 
 }  // namespace
 
@@ -92,8 +61,9 @@ int main(int argc, char** argv) {
     const fs::path maker =
         fs::canonical("/proc/self/exe").parent_path().parent_path() / "dovra-sample-erp";
     std::cout << "making a " << sizeMb << " MB sample ERP in " << dir << " ..." << std::endl;
-    if (run({maker.string(), "database", "--dir", dir.string(), "--size-mb", std::to_string(sizeMb),
-             "--unsent-nfe", "2000", "--replace", "--user", user, "--password", password}) != 0) {
+    if (dovra::bench::runProcess({maker.string(), "database", "--dir", dir.string(), "--size-mb",
+                                  std::to_string(sizeMb), "--unsent-nfe", "2000", "--replace",
+                                  "--user", user, "--password", password}) != 0) {
       std::cerr << "automatic_backup: the sample ERP could not be made\n";
       return 1;
     }
@@ -104,8 +74,7 @@ int main(int argc, char** argv) {
   const fs::path out = dir / "out";
   fs::create_directories(out);
   fs::permissions(out, fs::perms::all);
-  std::printf("databases: %ju MB + %ju MB\n",
-              static_cast<uintmax_t>(fs::file_size(mainDb) >> 20),
+  std::printf("databases: %ju MB + %ju MB\n", static_cast<uintmax_t>(fs::file_size(mainDb) >> 20),
               static_cast<uintmax_t>(fs::file_size(nfeDb) >> 20));
 
   dovra::PosixEventLoop loop;
@@ -127,19 +96,22 @@ int main(int argc, char** argv) {
     s.BackupRunning.set(true);
     const auto start = Clock::now();
     dovra::Tauto(form, s.snapshot(), workers).Execute();
-    const double t = seconds(start);
+    const double t = dovra::bench::secondsSince(start);
     loop.processEvents();
     if (form.window().labelText("lbStatus") != "Backup realizado com sucesso") {
-      std::cerr << "automatic_backup: the run failed: " << form.window().labelText("lbStatus") << "\n";
+      std::cerr << "automatic_backup: the run failed: " << form.window().labelText("lbStatus")
+                << "\n";
       std::exit(1);
     }
     return t;
   };
   const auto reference = [&] {
     const auto start = Clock::now();
-    for (const auto& [db, fbk] : {std::pair{mainDb, out / "ref_main.fbk"}, std::pair{nfeDb, out / "ref_nfe.fbk"}}) {
+    for (const auto& [db, fbk] :
+         {std::pair{mainDb, out / "ref_main.fbk"}, std::pair{nfeDb, out / "ref_nfe.fbk"}}) {
       fs::remove(fbk);
-      if (run({"fbsvcmgr", "localhost:service_mgr", "-user", user, "-password", password,
+      if (dovra::bench::runProcess(
+              {"fbsvcmgr", "localhost:service_mgr", "-user", user, "-password", password,
                "action_backup", "dbname", db.string(), "bkp_file", fbk.string(), "verbose"},
               (out / "fbsvcmgr.out").string()) != 0) {
         std::cerr << "automatic_backup: fbsvcmgr failed\n";
@@ -148,12 +120,12 @@ int main(int argc, char** argv) {
     }
     for (const char* f : {"ref_main.fbk", "ref_nfe.fbk"}) {
       fs::remove(out / (std::string(f) + ".gz"));
-      if (run({"gzip", "-6", (out / f).string()}) != 0) {
+      if (dovra::bench::runProcess({"gzip", "-6", (out / f).string()}) != 0) {
         std::cerr << "automatic_backup: gzip failed\n";
         std::exit(1);
       }
     }
-    return seconds(start);
+    return dovra::bench::secondsSince(start);
   };
 
   std::vector<double> single, parallel, ref;
@@ -161,8 +133,9 @@ int main(int argc, char** argv) {
     ref.push_back(reference());
     single.push_back(tauto(1));
     parallel.push_back(tauto(0));
-    std::printf("run %d: fbsvcmgr + gzip -6 %.3f s, Tauto 1 thread %.3f s, Tauto all cores %.3f s\n",
-                i + 1, ref.back(), single.back(), parallel.back());
+    std::printf(
+        "run %d: fbsvcmgr + gzip -6 %.3f s, Tauto 1 thread %.3f s, Tauto all cores %.3f s\n", i + 1,
+        ref.back(), single.back(), parallel.back());
   }
   const auto archive = fs::file_size(out / "ERP.zlib");
   const auto gz = fs::file_size(out / "ref_main.fbk.gz") + fs::file_size(out / "ref_nfe.fbk.gz");
@@ -170,7 +143,8 @@ int main(int argc, char** argv) {
               static_cast<uintmax_t>(gz));
   std::printf("median: reference %.3f s, Tauto 1 thread %.3f s, Tauto all cores %.3f s\n",
               median(ref), median(single), median(parallel));
-  std::printf("ratio Tauto (1 thread) / reference: %.3f (target <= 1.05)\n", median(single) / median(ref));
+  std::printf("ratio Tauto (1 thread) / reference: %.3f (target <= 1.05)\n",
+              median(single) / median(ref));
   std::printf("ratio Tauto (all cores) / reference: %.3f (target <= 0.80)\n",
               median(parallel) / median(ref));
   fs::remove_all(out);

@@ -7,11 +7,10 @@
 // sets them; or source scripts/lib/firebird.sh and call start_firebird). The sample
 // database is made once with dovra-sample-erp and kept in $DOVRA_TEST_DB_DIR (or
 // /var/tmp) for later runs.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "bench_support.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,29 +25,13 @@
 
 #include "backup/ib_service.h"
 
-extern char** environ;
-
 namespace {
+
+using dovra::bench::envOr;
+using dovra::bench::median;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-int runProcess(const std::vector<std::string>& args, const std::string& output) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 size_t countLines(const std::string& file) {
   std::ifstream in(file);
@@ -56,16 +39,6 @@ size_t countLines(const std::string& file) {
   std::string line;
   while (std::getline(in, line)) ++n;
   return n;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-std::string envOr(const char* name, const std::string& fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? v : fallback;
 }
 
 }  // namespace
@@ -97,7 +70,7 @@ int main(int argc, char** argv) {
         fs::canonical("/proc/self/exe").parent_path().parent_path() / "dovra-sample-erp";
     std::cout << "making a " << sizeMb << " MB sample database in " << dir << " ..." << std::endl;
     const auto start = Clock::now();
-    const int status = runProcess(
+    const int status = dovra::bench::runProcess(
         {maker.string(), "database", "--dir", dir.string(), "--size-mb", std::to_string(sizeMb),
          "--no-nfe-database", "--replace", "--user", user, "--password", password},
         "/dev/null");
@@ -146,7 +119,7 @@ int main(int argc, char** argv) {
     fs::remove(backupFile);
     {
       const auto start = Clock::now();
-      const int status = runProcess(
+      const int status = dovra::bench::runProcess(
           {"fbsvcmgr", "localhost:service_mgr", "-user", user, "-password", password,
            "action_backup", "dbname", database.string(), "bkp_file", backupFile, "verbose"},
           referenceOutput);

@@ -28,6 +28,14 @@ constexpr const char* kBoxCaption = "BackUp Dovra ";  // with its trailing blank
 
 }  // namespace
 
+void TForm1::reportFullDisk() {
+  window_.setLabel("lbStatus", "Espaço em disco esgotado");
+  window_.showBalloon("Erro ao efetuar BackUp", "Espaço em disco esgotado.", BalloonIcon::Error,
+                      50);
+  dialogs_.messageBox(kBoxCaption, "Erro ao efetuar backUp, espaço em disco esgotado!",
+                      MessageIcon::Error, MessageButtons::Ok);
+}
+
 void TForm1::spbBackupClick() {
   if (state_.BackupRunning) return;
 
@@ -115,11 +123,7 @@ void TForm1::spbBackupClick() {
       window_.setLabel("lbStatus", "Erro - Verificar log na pasta do backup");
       hint("Backup realizado com erro");
       if (isDiskSpaceError(e)) {
-        window_.setLabel("lbStatus", "Espaço em disco esgotado");
-        window_.showBalloon("Erro ao efetuar BackUp", "Espaço em disco esgotado.",
-                            BalloonIcon::Error, 50);
-        dialogs_.messageBox(kBoxCaption, "Erro ao efetuar backUp, espaço em disco esgotado!",
-                            MessageIcon::Error, MessageButtons::Ok);
+        reportFullDisk();
       } else {
         window_.showBalloon("BackUp Dovra",
                             "Erro ao efetuar backUp, verifique o log e tente novamente.",
@@ -171,11 +175,7 @@ void TForm1::spbBackupClick() {
       }
       window_.setLabel("lbStatus", "Erro ao copiar os arquivos - Verificar log na pasta do backup");
       if (isDiskSpaceError(e)) {
-        window_.setLabel("lbStatus", "Espaço em disco esgotado");
-        window_.showBalloon("Erro ao efetuar BackUp", "Espaço em disco esgotado.",
-                            BalloonIcon::Error, 50);
-        dialogs_.messageBox(kBoxCaption, "Erro ao efetuar backUp, espaço em disco esgotado!",
-                            MessageIcon::Error, MessageButtons::Ok);
+        reportFullDisk();
       } else {
         dialogs_.messageBox(kBoxCaption, "Erro ao efetuar backUp, verifique o log e tente novamente!",
                             MessageIcon::Error, MessageButtons::Ok);

@@ -144,6 +144,7 @@ class TForm1 {
   void pickFolder(const std::string& prompt, const std::string& edit, const std::string& key);
   void clearFolder(const std::string& edit, const std::string& key);
   void runStartSequence();
+  void reportFullDisk();
   // Step by step after the settings: the main database (retried every 2 s without holding
   // the main thread), the company, the estimate, the NF-e database, the scheduler.
   void connectMainDatabase();
