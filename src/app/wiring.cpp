@@ -1,9 +1,12 @@
 #include "app/wiring.h"
 
 #include "shell/form1.h"
+#include "transfer/transfer_workers.h"
 
 namespace dovra {
 
-void wireProgram(TForm1& form) { (void)form; }
+void wireProgram(TForm1& form) {
+  installTransferWorkers(form);
+}
 
 }  // namespace dovra
