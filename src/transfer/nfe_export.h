@@ -19,8 +19,11 @@
 // Threads. A run is the body of a worker thread; the launcher starts one at a time. It
 // holds banconfe's lock for the whole run (the export is its only user after the start
 // sequence), Banco's lock for its one statement, and IdFTPNFE's job lock from the first
-// session call to the end. XmlRunning is set once unsent documents are found and cleared
-// when the run ends, on every path.
+// session call to the end. The transfers are made by a helper thread of the run, in row
+// order, while the worker thread reads the next documents, writes their local copies and
+// marks the stored ones (a short queue between the two), so the database work overlaps
+// the network; the helper ends before the run does. XmlRunning is set once unsent
+// documents are found and cleared when the run ends, on every path.
 #pragma once
 
 #include "shell/run_state.h"

@@ -4,16 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "platform/text_codec.h"
+#include "support/fault_ftp_server.h"
 #include "transfer/transfer_fixture.h"
 
 namespace dovra::test {
 namespace {
 
 using Lines = std::vector<std::string>;
+using namespace fault;
 
 struct Document {
   int company;
@@ -207,6 +212,102 @@ TEST_F(NfeExportTest, LocalCopiesThatCannotBeWrittenAreLoggedAndStayUnsent) {
     EXPECT_EQ(f.string().find("escaped"), std::string::npos) << f;
   EXPECT_EQ(filesBelow(dir.path() / "xml"), std::vector<fs::path>{"NFe/Xmls/Xmls2"});
   EXPECT_TRUE(filesBelow(dir.path() / "nfeftp").empty());
+}
+
+TEST_F(NfeExportTest, ManyDocumentsKeepTheirOrderAndEachFailureIsLoggedAtItsTurn) {
+  // More documents than the transfer side takes ahead, of three companies; company 2's
+  // folder is blocked, and one of company 3's keys is unusable.
+  std::vector<Document> documents;
+  for (int company = 1; company <= 3; ++company) {
+    for (int note = 1; note <= 15; ++note) {
+      char key[64];
+      std::snprintf(key, sizeof key, "352406%02d%036d", company, note);
+      documents.push_back({company, note, key, "<nfe>" + std::string(key) + "</nfe>"});
+    }
+  }
+  documents[40].key = "bad/key";
+  for (const Document& d : documents) add(d);
+  fs::create_directories(remoteFolder(company1Folder(), 1).parent_path());
+  writeFile(remoteFolder(company1Folder(), 2), "not a folder");
+
+  runExport();
+
+  const Lines lines = log();
+  ASSERT_EQ(lines.size(), 1u + 15u + 1u);
+  EXPECT_EQ(lines[0], "Conectou");
+  for (size_t i = 1; i <= 15; ++i) {
+    EXPECT_EQ(lines[i].rfind("ERRO ", 0), 0u) << lines[i];
+    EXPECT_NE(lines[i], "ERRO Invalid filename");
+  }
+  EXPECT_EQ(lines[16], "ERRO Invalid filename");
+  for (size_t i = 0; i < documents.size(); ++i) {
+    const Document& d = documents[i];
+    const bool goes = d.company != 2 && i != 40;
+    EXPECT_EQ(sent(d), goes ? "S" : "N") << d.key;
+    if (goes) {
+      EXPECT_EQ(readFile(remoteFile(d)), stored(d)) << d.key;
+    }
+  }
+  EXPECT_EQ(filesBelow(dir.path() / "nfeftp").size(), 15u + 14u + 1u);
+  EXPECT_FALSE(form->state().XmlRunning);
+}
+
+TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
+  add(a);
+  const std::string folder = company1Folder();
+  FaultFtpServer stalled({reply("220 ready"),
+                          expect("USER copia_ftp_dovra"),
+                          reply("331 password?"),
+                          expect("PASS lotusgravelz2"),
+                          reply("230 ok"),
+                          expect("TYPE I"),
+                          reply("200 ok"),
+                          expect("SYST"),
+                          reply("215 UNIX"),
+                          expect("CWD /"),
+                          reply("250 ok"),
+                          expect("MKD " + folder),
+                          reply("257 made"),
+                          expect("CWD " + folder),
+                          reply("250 ok"),
+                          expect("MKD XMLS"),
+                          reply("257 made"),
+                          expect("CWD XMLS"),
+                          reply("250 ok"),
+                          expect("MKD 1"),
+                          reply("257 made"),
+                          expect("CWD 1"),
+                          reply("250 ok"),
+                          expect("PASV"),
+                          pasv(),
+                          acceptData(),
+                          expect("STOR " + a.key + "-nfe.xml"),
+                          reply("150 ok"),
+                          waitForClose()});
+  useNfeServer(stalled.port());
+
+  form->Timer1Timer();
+  const auto storing = [&stalled] {
+    for (const std::string& c : stalled.commands()) {
+      if (c.rfind("STOR", 0) == 0) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 500 && !storing(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(storing());
+  EXPECT_TRUE(form->state().XmlRunning);
+
+  form->Sair1Click();
+  for (int i = 0; i < 500 && form->launcher().running(WorkerKind::TXML); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(form->launcher().running(WorkerKind::TXML));
+  EXPECT_FALSE(form->state().XmlRunning);
+  EXPECT_TRUE(loop.exiting());
+  EXPECT_EQ(sent(a), "N");
+  EXPECT_EQ(stalled.finish(), "");
 }
 
 TEST_F(NfeExportTest, TheSchedulerTickStartsTheExportWhenNothingElseRuns) {
