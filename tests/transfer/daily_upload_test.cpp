@@ -23,6 +23,25 @@ using namespace fault;
 using Script = std::vector<Step>;
 using Lines = std::vector<std::string>;
 
+Script operator+(Script a, const Script& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A scripted server's side of a first attempt up to the start of the transfer: the login,
+// the company folder, no temporary yet (SIZE and DELE answered 550), PASV and APPE.
+Script untilAppe(const std::string& folder) {
+  // clang-format off
+  return {reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
+          expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
+          expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+          expect("MKD " + folder), reply("550 exists"), expect("CWD " + folder), reply("250 ok"),
+          expect("SIZE ERP.zlib_temp"), reply("550 No such file."),
+          expect("DELE ERP.zlib_temp"), reply("550 No such file."),
+          expect("PASV"), pasv(), acceptData(), expect("APPE ERP.zlib_temp"), reply("150 ok")};
+  // clang-format on
+}
+
 const Lines kFirstUploadLog = {"FTP começa",          "Tenta conectar",  "Conectou",
                                "Muda diretorio CNPJ", "Arquivo existe",  "Arquivo lido",
                                "pegou tamanho",       "Arquivo enviado", "Arquivo novo renomeado"};
@@ -133,34 +152,9 @@ TEST_F(DailyUploadTest, AnInterruptedAttemptIsResumedWithTheMissingTailOnly) {
   const std::string folder = company1Folder();
 
   // First attempt: the server takes 1000 bytes, then the data connection breaks.
-  FaultFtpServer broken(Script{reply("220 ready"),
-                               expect("USER copia_ftp_dovra"),
-                               reply("331 password?"),
-                               expect("PASS lotusgravelz2"),
-                               reply("230 ok"),
-                               expect("TYPE I"),
-                               reply("200 ok"),
-                               expect("SYST"),
-                               reply("215 UNIX"),
-                               expect("CWD /"),
-                               reply("250 ok"),
-                               expect("MKD " + folder),
-                               reply("550 exists"),
-                               expect("CWD " + folder),
-                               reply("250 ok"),
-                               expect("SIZE ERP.zlib_temp"),
-                               reply("550 No such file."),
-                               expect("DELE ERP.zlib_temp"),
-                               reply("550 No such file."),
-                               expect("PASV"),
-                               pasv(),
-                               acceptData(),
-                               expect("APPE ERP.zlib_temp"),
-                               reply("150 ok"),
-                               receiveDataBytes(1000),
-                               resetData(),
-                               reply("426 Connection closed; transfer aborted."),
-                               waitForClose()});
+  FaultFtpServer broken(untilAppe(folder) +
+                        Script{receiveDataBytes(1000), resetData(),
+                               reply("426 Connection closed; transfer aborted."), waitForClose()});
   useUploadServer(broken.port());
   runUpload();
   EXPECT_EQ(broken.finish(), "");
@@ -369,33 +363,9 @@ TEST_F(DailyUploadTest, AStoredSizeThatDiffersFromTheArchiveIsNotRecorded) {
   writeArchive(pattern(3000));
   // After the transfer the server tells a size short of the archive's (as one that lost
   // bytes would).
-  FaultFtpServer shortened(Script{reply("220 ready"),
-                                  expect("USER copia_ftp_dovra"),
-                                  reply("230 no password needed"),
-                                  expect("TYPE I"),
-                                  reply("200 ok"),
-                                  expect("SYST"),
-                                  reply("500 unknown"),
-                                  expect("CWD /"),
-                                  reply("250 ok"),
-                                  expect("MKD " + folder),
-                                  reply("257 made"),
-                                  expect("CWD " + folder),
-                                  reply("250 ok"),
-                                  expect("SIZE ERP.zlib_temp"),
-                                  reply("550 No such file."),
-                                  expect("DELE ERP.zlib_temp"),
-                                  reply("550 No such file."),
-                                  expect("PASV"),
-                                  pasv(),
-                                  acceptData(),
-                                  expect("APPE ERP.zlib_temp"),
-                                  reply("150 ok"),
-                                  receiveData(),
-                                  reply("226 Transfer complete."),
-                                  expect("SIZE ERP.zlib_temp"),
-                                  reply("213 2048"),
-                                  waitForClose()});
+  FaultFtpServer shortened(untilAppe(folder) +
+                           Script{receiveData(), reply("226 Transfer complete."),
+                                  expect("SIZE ERP.zlib_temp"), reply("213 2048"), waitForClose()});
   useUploadServer(shortened.port());
   runUpload();
   EXPECT_EQ(shortened.finish(), "");
@@ -415,31 +385,7 @@ TEST_F(DailyUploadTest, AStoredSizeThatDiffersFromTheArchiveIsNotRecorded) {
 TEST_F(DailyUploadTest, ExitDuringAnUploadEndsItWithoutRecordingTheDay) {
   const std::string folder = company1Folder();
   writeArchive(pattern(32 << 20));
-  FaultFtpServer stalled(Script{reply("220 ready"),
-                                expect("USER copia_ftp_dovra"),
-                                reply("331 password?"),
-                                expect("PASS lotusgravelz2"),
-                                reply("230 ok"),
-                                expect("TYPE I"),
-                                reply("200 ok"),
-                                expect("SYST"),
-                                reply("215 UNIX"),
-                                expect("CWD /"),
-                                reply("250 ok"),
-                                expect("MKD " + folder),
-                                reply("550 exists"),
-                                expect("CWD " + folder),
-                                reply("250 ok"),
-                                expect("SIZE ERP.zlib_temp"),
-                                reply("550 No such file."),
-                                expect("DELE ERP.zlib_temp"),
-                                reply("550 No such file."),
-                                expect("PASV"),
-                                pasv(),
-                                acceptData(),
-                                expect("APPE ERP.zlib_temp"),
-                                reply("150 ok"),
-                                waitForClose()});
+  FaultFtpServer stalled(untilAppe(folder) + Script{waitForClose()});
   useUploadServer(stalled.port());
 
   // The hidden "FTP" button starts the worker on its own thread.

@@ -255,35 +255,17 @@ TEST_F(NfeExportTest, ManyDocumentsKeepTheirOrderAndEachFailureIsLoggedAtItsTurn
 TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   add(a);
   const std::string folder = company1Folder();
-  FaultFtpServer stalled({reply("220 ready"),
-                          expect("USER copia_ftp_dovra"),
-                          reply("331 password?"),
-                          expect("PASS lotusgravelz2"),
-                          reply("230 ok"),
-                          expect("TYPE I"),
-                          reply("200 ok"),
-                          expect("SYST"),
-                          reply("215 UNIX"),
-                          expect("CWD /"),
-                          reply("250 ok"),
-                          expect("MKD " + folder),
-                          reply("257 made"),
-                          expect("CWD " + folder),
-                          reply("250 ok"),
-                          expect("MKD XMLS"),
-                          reply("257 made"),
-                          expect("CWD XMLS"),
-                          reply("250 ok"),
-                          expect("MKD 1"),
-                          reply("257 made"),
-                          expect("CWD 1"),
-                          reply("250 ok"),
-                          expect("PASV"),
-                          pasv(),
-                          acceptData(),
-                          expect("STOR " + a.key + "-nfe.xml"),
-                          reply("150 ok"),
-                          waitForClose()});
+  // clang-format off
+  FaultFtpServer stalled({
+      reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
+      expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
+      expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+      expect("MKD " + folder), reply("257 made"), expect("CWD " + folder), reply("250 ok"),
+      expect("MKD XMLS"), reply("257 made"), expect("CWD XMLS"), reply("250 ok"),
+      expect("MKD 1"), reply("257 made"), expect("CWD 1"), reply("250 ok"),
+      expect("PASV"), pasv(), acceptData(), expect("STOR " + a.key + "-nfe.xml"),
+      reply("150 ok"), waitForClose()});
+  // clang-format on
   useNfeServer(stalled.port());
 
   form->Timer1Timer();

@@ -171,29 +171,17 @@ TEST_F(SelfUpdateTest, ARunningUploadOrExportPutsTheUpdateOff) {
 
 TEST_F(SelfUpdateTest, ADownloadCutShortNeverStartsTheUpdater) {
   publishVersion("14");
-  FaultFtpServer cut({reply("220 ready"),
-                      expect("USER copia_ftp_dovra"),
-                      reply("331 password?"),
-                      expect("PASS lotusgravelz2"),
-                      reply("230 ok"),
-                      expect("TYPE I"),
-                      reply("200 ok"),
-                      expect("SYST"),
-                      reply("215 UNIX"),
-                      expect("CWD /"),
-                      reply("250 ok"),
-                      expect("CWD exe"),
-                      reply("250 ok"),
-                      expect("PASV"),
-                      pasv(),
-                      acceptData(),
-                      expect("RETR Renovador.exe"),
-                      reply("150 Opening BINARY mode data connection (5000 bytes)."),
-                      sendData(std::string(2000, 'x')),
-                      pause(50),
-                      resetData(),
-                      reply("426 Connection reset."),
-                      waitForClose()});
+  // clang-format off
+  FaultFtpServer cut({
+      reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
+      expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
+      expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+      expect("CWD exe"), reply("250 ok"), expect("PASV"), pasv(), acceptData(),
+      expect("RETR Renovador.exe"),
+      reply("150 Opening BINARY mode data connection (5000 bytes)."),
+      sendData(std::string(2000, 'x')), pause(50), resetData(),
+      reply("426 Connection reset."), waitForClose()});
+  // clang-format on
   envs.push_back(std::make_unique<ScopedEnv>("DOVRA_FTP_PORT", std::to_string(cut.port())));
   writeFile(updater(), "an older updater left behind");
 
