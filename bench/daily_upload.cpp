@@ -131,9 +131,7 @@ int main(int argc, char** argv) {
     ::setenv("DOVRA_FTP_HOST", "127.0.0.1", 1);
     ::setenv("DOVRA_FTP_PORT", std::to_string(server.port()).c_str(), 1);
     ::setenv("DOVRA_WEB_HOST", web.hostPort().c_str(), 1);
-    dovra::test::TestErp erp(*env, [](dovra::test::SampleErpOptions& o) {
-      o.nfeDatabase = false;
-    });
+    dovra::test::TestErp erp(*env, [](dovra::test::SampleErpOptions& o) { o.nfeDatabase = false; });
 
     dovra::PosixEventLoop loop;
     dovra::test::ScriptedDialogs dialogs;

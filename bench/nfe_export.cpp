@@ -84,15 +84,15 @@ double runLftp(const dovra::test::FtpTestServer& server, const fs::path& stage,
               (stage / company).string() + "; mput *-nfe.xml; ";
   }
   script += "quit";
-  std::vector<std::string> args = {"/usr/bin/lftp",
-                                   "-u",
-                                   std::string(dovra::test::kFtpUser) + "," +
-                                       dovra::test::kFtpPassword,
-                                   "-p",
-                                   std::to_string(server.port()),
-                                   "-e",
-                                   script,
-                                   server.host()};
+  std::vector<std::string> args = {
+      "/usr/bin/lftp",
+      "-u",
+      std::string(dovra::test::kFtpUser) + "," + dovra::test::kFtpPassword,
+      "-p",
+      std::to_string(server.port()),
+      "-e",
+      script,
+      server.host()};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -169,7 +169,8 @@ int main(int argc, char** argv) {
       dovra::TXML(form, state.snapshot()).Execute();
       const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
       const auto unsent = column(nfe, *env, "select count(*) from NFE where NFEFTP <> 'S'");
-      if (unsent.at(0) != "0" || filesBelow(work.path() / "ftp") != static_cast<size_t>(documents)) {
+      if (unsent.at(0) != "0" ||
+          filesBelow(work.path() / "ftp") != static_cast<size_t>(documents)) {
         throw std::runtime_error("the export did not store and mark every document");
       }
       return seconds;
