@@ -64,7 +64,6 @@ TEST_F(UploadRecordTest, TheRecordTellsArchivesAndDestinationsApart) {
   struct stat before {};
   ::stat(archive.c_str(), &before);
   std::string changed(100000, 'a');
-  changed[70000] = 'b';  // beyond the digest: only the size and the time could tell
   changed[10] = 'b';
   test::writeFile(archive, changed);
   const timespec times[2] = {before.st_atim, before.st_mtim};
