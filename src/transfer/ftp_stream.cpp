@@ -24,6 +24,16 @@ FileUploadSource::FileUploadSource(const std::string& path) {
   size_ = st.st_size;
 }
 
+FileUploadSource::FileUploadSource(int fd) : fd_(fd) {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    const int err = errno;
+    ::close(fd_);
+    throw EInOutError::fromErrno(err);
+  }
+  size_ = st.st_size;
+}
+
 FileUploadSource::~FileUploadSource() {
   if (fd_ >= 0) ::close(fd_);
 }

@@ -26,6 +26,10 @@ class UploadSource {
 class FileUploadSource : public UploadSource {
  public:
   explicit FileUploadSource(const std::string& path);
+  // Takes over a descriptor opened for reading (the source closes it, which also ends any
+  // lock taken on it). Throws EInOutError when its size cannot be read; the descriptor is
+  // closed then too.
+  explicit FileUploadSource(int fd);
   ~FileUploadSource() override;
   FileUploadSource(const FileUploadSource&) = delete;
   FileUploadSource& operator=(const FileUploadSource&) = delete;

@@ -1,0 +1,69 @@
+#include "transfer/self_update.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "shell/form1.h"
+#include "transfer/maker_servers.h"
+#include "transfer/version_document.h"
+
+namespace dovra {
+
+namespace {
+
+constexpr int kConnectLimitMs = 5000;
+constexpr const char* kUpdater = "Renovador.exe";
+
+}  // namespace
+
+void checkForUpdate(TForm1& form) {
+  RunState& state = form.state();
+  int32_t latest = state.ProgramVersion;
+  try {
+    latest = fetchPublishedVersion(webServerBaseUrl() + "/atl/atl_bkp.xml");
+  } catch (const std::exception&) {
+    // Unreachable server or a bad document: no update in this run.
+  }
+  if (!(state.ProgramVersion < latest) || state.FtpRunning || state.XmlRunning) return;
+
+  TIdFTP& ftp = form.IdFTP1;
+  std::unique_lock session(ftp.lock(), std::try_to_lock);
+  if (!session.owns_lock()) return;
+  ftp.CloseSession();
+
+  const std::string updater = programFolder() + kUpdater;
+  try {
+    const ServerAddress server = uploadFtpServer();
+    ftp.Host = server.host;
+    ftp.Port = server.port;
+    ftp.Username = "copia_ftp_dovra";
+    ftp.Password = "lotusgravelz2";
+    ftp.Passive = true;
+    ftp.RecvBufferSize = 8192;
+    ftp.SendBufferSize = 32768;
+    ftp.OpenSession(true, kConnectLimitMs);
+    ftp.EnterFolder("/");
+    ftp.EnterFolder("exe");
+    if (fileExists(updater)) ::unlink(updater.c_str());
+    ftp.DownloadFile(kUpdater, updater);
+  } catch (const std::exception&) {
+    ftp.CloseSession();
+    return;
+  }
+  if (!fileExists(updater)) return;
+
+  form.window().setTrayIconVisible(false);
+  if (!startDetached(updater)) {
+    form.window().setTrayIconVisible(true);
+    return;
+  }
+  session.unlock();
+  form.Sair1Click();
+}
+
+}  // namespace dovra

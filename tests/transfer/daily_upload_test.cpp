@@ -1,0 +1,424 @@
+// The daily upload (TFTP) against the sample ERP, pyftpdlib and a recording web server;
+// the scripted fault server where a real one will not misbehave on demand.
+#include "transfer/daily_upload.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "support/fault_ftp_server.h"
+#include "transfer/transfer_fixture.h"
+
+namespace dovra::test {
+namespace {
+
+using namespace fault;
+using Script = std::vector<Step>;
+using Lines = std::vector<std::string>;
+
+Script operator+(Script a, const Script& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A scripted server's side of a first attempt up to the start of the transfer: the login,
+// the company folder, no temporary yet (SIZE and DELE answered 550), PASV and APPE.
+Script untilAppe(const std::string& folder) {
+  // clang-format off
+  return {reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
+          expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
+          expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+          expect("MKD " + folder), reply("550 exists"), expect("CWD " + folder), reply("250 ok"),
+          expect("SIZE ERP.zlib_temp"), reply("550 No such file."),
+          expect("DELE ERP.zlib_temp"), reply("550 No such file."),
+          expect("PASV"), pasv(), acceptData(), expect("APPE ERP.zlib_temp"), reply("150 ok")};
+  // clang-format on
+}
+
+const Lines kFirstUploadLog = {"FTP começa",          "Tenta conectar",  "Conectou",
+                               "Muda diretorio CNPJ", "Arquivo existe",  "Arquivo lido",
+                               "pegou tamanho",       "Arquivo enviado", "Arquivo novo renomeado"};
+
+Lines withOldRemoved(Lines lines) {
+  lines.insert(lines.end() - 1, "Arquivo old deletado");
+  return lines;
+}
+
+class DailyUploadTest : public TransferTest {
+ protected:
+  // The commands pyftpdlib logged that change files (STOR, APPE, DELE, RNFR, RNTO, MKD),
+  // with paths relative to the server's root and without the timing.
+  Lines fileCommands() const {
+    Lines out;
+    std::istringstream in(ftpServer->log());
+    const std::string root = fs::canonical(ftpServer->root()).string();
+    static const std::regex command(
+        R"(\] (STOR|APPE|DELE|RNFR|RNTO|MKD) (\S+)( completed=\d bytes=\d+)?(?: seconds=\S+)?( \d+)?)");
+    for (std::string line; std::getline(in, line);) {
+      std::smatch m;
+      if (!std::regex_search(line, m, command)) continue;
+      std::string path = m[2].str();
+      if (path.rfind(root, 0) == 0) path = path.substr(root.size());
+      out.push_back(m[1].str() + " " + path + m[3].str() + m[4].str());
+    }
+    return out;
+  }
+  Lines transfers() const {
+    Lines out;
+    for (const std::string& c : fileCommands()) {
+      if (c.rfind("APPE", 0) == 0 || c.rfind("STOR", 0) == 0) out.push_back(c);
+    }
+    return out;
+  }
+  int removedTemporaries() const {
+    const Lines commands = fileCommands();
+    return static_cast<int>(
+        std::count(commands.begin(), commands.end(), "DELE " + tempPath() + " 250"));
+  }
+  fs::path remote(const std::string& name) const { return uploadFolder(company1Folder()) / name; }
+  void placeRemote(const std::string& name, const std::string& bytes) {
+    fs::create_directories(uploadFolder(company1Folder()));
+    writeFile(remote(name), bytes);
+  }
+  std::string report(const std::string& fk) const {
+    return "/atl/updataBkp.php?fk=" + fk + "&data=" + todayText();
+  }
+  std::string tempPath() const { return "/" + company1Folder() + "/ERP.zlib_temp"; }
+};
+
+TEST_F(DailyUploadTest, FirstUploadStoresRenamesReportsAndRecordsTheDayOnce) {
+  const std::string archive = pattern(5000);
+  writeArchive(archive);
+  const std::string before = uploadDate();
+  ASSERT_NE(before, serverToday());
+
+  runUpload();
+
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  EXPECT_FALSE(fs::exists(remote("ERP.zlib_temp")));
+  EXPECT_EQ(transfers(), Lines{"APPE " + tempPath() + " completed=1 bytes=5000"});
+  EXPECT_EQ(uploadDate(), serverToday());
+  EXPECT_FALSE(form->state().FtpRunning);
+  EXPECT_FALSE(form->erp().TBanco.Active());
+  EXPECT_FALSE(form->IdFTP1.Connected());
+  // Companies 1 and 2 have CNPJs; company 3's is '0'.
+  EXPECT_EQ(reports(), (Lines{report(company1Folder()),
+                              report(cleanCnpj(*sampleCnpj(2, CnpjStyle::Formatted)))}));
+  EXPECT_EQ(readFile(archivePath()), archive);  // the local archive is left alone
+
+  // The day is done: a second run leaves no trace.
+  runUpload();
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(transfers().size(), 1u);
+  EXPECT_EQ(reports().size(), 2u);
+}
+
+TEST_F(DailyUploadTest, TheRecordedDayAndTheArchiveGateTheRun) {
+  // No archive: nothing at all, even with the day still due.
+  runUpload();
+  EXPECT_TRUE(log().empty());
+  EXPECT_FALSE(form->state().FtpRunning);
+
+  // PRGDATAFTP today: nothing either. (A run that ends here keeps its transaction, and
+  // the next run's commit-retaining keeps its view of the database; changes made
+  // elsewhere are seen once the connection is opened afresh, as after a start or a
+  // manual backup.)
+  writeArchive(pattern(3000));
+  changeMain("update PARGERAL set PRGDATAFTP = current_date");
+  runUpload();
+  EXPECT_TRUE(log().empty());
+  EXPECT_EQ(ftpServer->log().find("logged in"), std::string::npos);
+  EXPECT_FALSE(fs::exists(remote("ERP.zlib")));
+
+  // PRGDATAFTP empty: the empty date is never today.
+  changeMain("update PARGERAL set PRGDATAFTP = null");
+  runUpload();
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(readFile(remote("ERP.zlib")), pattern(3000));
+  EXPECT_EQ(uploadDate(), serverToday());
+}
+
+TEST_F(DailyUploadTest, AnInterruptedAttemptIsResumedWithTheMissingTailOnly) {
+  const std::string archive = pattern(5000);
+  writeArchive(archive);
+  const std::string folder = company1Folder();
+
+  // First attempt: the server takes 1000 bytes, then the data connection breaks.
+  FaultFtpServer broken(untilAppe(folder) +
+                        Script{receiveDataBytes(1000), resetData(),
+                               reply("426 Connection closed; transfer aborted."), waitForClose()});
+  useUploadServer(broken.port());
+  runUpload();
+  EXPECT_EQ(broken.finish(), "");
+  EXPECT_EQ(log(),
+            (Lines{"FTP começa", "Tenta conectar", "Conectou", "Muda diretorio CNPJ",
+                   "Arquivo existe", "Arquivo lido", "pegou tamanho", "Arquivo não enviado"}));
+  EXPECT_NE(uploadDate(), serverToday());
+  EXPECT_FALSE(form->state().FtpRunning);
+  EXPECT_TRUE(reports().empty());
+  ASSERT_GE(broken.receivedData().size(), 1000u);
+  const std::string arrived = broken.receivedData().substr(0, 1000);
+  ASSERT_EQ(arrived, archive.substr(0, 1000));
+
+  // Next tick, the real server holds what arrived: only bytes 1000 to 4999 are sent.
+  placeRemote("ERP.zlib_temp", arrived);
+  useUploadServer(ftpServer->port());
+  form->window().memoClear("mLog");
+  runUpload();
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(transfers(), Lines{"APPE " + tempPath() + " completed=1 bytes=4000"});
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  EXPECT_EQ(uploadDate(), serverToday());
+  EXPECT_FALSE(fs::exists(uploadRecordPath(archivePath())));
+}
+
+TEST_F(DailyUploadTest, ACompleteTemporaryIsNotSentAgain) {
+  const std::string archive = pattern(5000);
+  writeArchive(archive);
+  placeRemote("ERP.zlib_temp", archive);
+  recordUploadStart(archivePath(), company1Folder() + "/ERP.zlib_temp");
+
+  runUpload();
+
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_TRUE(transfers().empty());
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  EXPECT_EQ(reports().size(), 2u);
+  EXPECT_EQ(uploadDate(), serverToday());
+}
+
+TEST_F(DailyUploadTest, YesterdaysFinalFileIsReplacedOnlyOnceTheNewOneIsComplete) {
+  placeRemote("ERP.zlib", pattern(7000, 9));
+  const std::string archive = pattern(5000);
+  writeArchive(archive);
+
+  runUpload();
+
+  EXPECT_EQ(log(), withOldRemoved(kFirstUploadLog));
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  const Lines commands = fileCommands();
+  const auto at = [&commands](const std::string& prefix) {
+    for (size_t i = 0; i < commands.size(); ++i) {
+      if (commands[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  const std::string final = "/" + company1Folder() + "/ERP.zlib";
+  EXPECT_LT(at("APPE " + tempPath()), at("DELE " + final + " 250"));
+  EXPECT_LT(at("DELE " + final + " 250"), at("RNTO " + final));
+}
+
+TEST_F(DailyUploadTest, ATemporaryLeftByAnotherArchiveIsRemovedBeforeTheWholeArchiveGoes) {
+  const std::string temp = company1Folder() + "/ERP.zlib_temp";
+
+  // Left by a different archive of the same size, whose record is still there.
+  writeArchive(pattern(5000, 2));
+  recordUploadStart(archivePath(), temp);
+  placeRemote("ERP.zlib_temp", pattern(5000, 2).substr(0, 1000));
+  const std::string archive = pattern(5000, 3);
+  writeArchive(archive);
+  runUpload();
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  EXPECT_EQ(transfers(), Lines{"APPE " + tempPath() + " completed=1 bytes=5000"});
+  EXPECT_EQ(removedTemporaries(), 1);
+
+  // Without any record the temporary's origin is unknown: removed as well.
+  mainSql("update PARGERAL set PRGDATAFTP = null");
+  form->window().memoClear("mLog");
+  fs::remove(uploadRecordPath(archivePath()));
+  placeRemote("ERP.zlib_temp", pattern(2500, 4));
+  runUpload();
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  EXPECT_EQ(removedTemporaries(), 2);
+  EXPECT_EQ(transfers().back(), "APPE " + tempPath() + " completed=1 bytes=5000");
+
+  // A record for the same archive but another folder does not match either.
+  mainSql("update PARGERAL set PRGDATAFTP = null");
+  recordUploadStart(archivePath(), "autalizar_cnpj/ERP.zlib_temp");
+  placeRemote("ERP.zlib_temp", archive.substr(0, 1000));
+  runUpload();
+  EXPECT_EQ(removedTemporaries(), 3);
+  EXPECT_EQ(transfers().back(), "APPE " + tempPath() + " completed=1 bytes=5000");
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+}
+
+TEST_F(DailyUploadTest, ATemporaryLargerThanTheArchiveIsRemoved) {
+  const std::string archive = pattern(5000);
+  writeArchive(archive);
+  recordUploadStart(archivePath(), company1Folder() + "/ERP.zlib_temp");
+  placeRemote("ERP.zlib_temp", archive + pattern(3000, 5));
+
+  runUpload();
+
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(transfers(), Lines{"APPE " + tempPath() + " completed=1 bytes=5000"});
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  EXPECT_EQ(uploadDate(), serverToday());
+}
+
+TEST_F(DailyUploadTest, TheCompanyFolderFollowsTheFirstCnpj) {
+  struct Case {
+    const char* why;
+    std::string company1;  // SQL literal for company 1's EMPCNPJ
+    std::string folder;
+  };
+  const std::string digits1 = company1Folder();
+  const std::string digits2 = cleanCnpj(*sampleCnpj(2, CnpjStyle::Formatted));
+  const std::vector<Case> cases = {
+      {"formatted", "'" + *sampleCnpj(1, CnpjStyle::Formatted) + "'", digits1},
+      {"blanks around", "'  " + *sampleCnpj(1, CnpjStyle::Formatted) + "  '", digits1},
+      {"empty text", "''", kNoCnpjFolder},
+      {"cleans to 0", "'0.-'", kNoCnpjFolder},
+      {"'0' skips to the next company", "'0'", digits2},
+      {"null skips to the next company", "null", digits2},
+  };
+  writeArchive(pattern(2000));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    mainSql("update EMPRESA set EMPCNPJ = " + c.company1 + " where EMPCODIGO = 1");
+    mainSql("update PARGERAL set PRGDATAFTP = null");
+    runUpload();
+    EXPECT_EQ(readFile(uploadFolder(c.folder) / "ERP.zlib"), pattern(2000));
+    fs::remove_all(uploadFolder(c.folder));
+  }
+
+  // No company with a CNPJ other than '0'.
+  mainSql("update EMPRESA set EMPCNPJ = '0'");
+  mainSql("update PARGERAL set PRGDATAFTP = null");
+  const size_t reportsBefore = reports().size();
+  runUpload();
+  EXPECT_EQ(readFile(uploadFolder(kNoCnpjFolder) / "ERP.zlib"), pattern(2000));
+  EXPECT_EQ(reports().size(), reportsBefore);  // nobody to report for
+  EXPECT_EQ(uploadDate(), serverToday());
+}
+
+TEST_F(DailyUploadTest, EveryCompanyWithACnpjIsReportedInCompanyOrder) {
+  mainSql("update EMPRESA set EMPCNPJ = '' where EMPCODIGO = 3");
+  mainSql(
+      "insert into EMPRESA (EMPCODIGO, EMPCNPJ, EMPRAZAOSOC, EMPFANTASIA) values "
+      "(4, ' 98.765.432/0001-98 ', 'Quarta Ltda', 'Quarta')");
+  mainSql(
+      "insert into EMPRESA (EMPCODIGO, EMPCNPJ, EMPRAZAOSOC, EMPFANTASIA) values "
+      "(0, 'AB 12&3', 'Filial Ltda', 'Filial')");
+  writeArchive(pattern(1000));
+
+  runUpload();
+
+  EXPECT_EQ(log(), kFirstUploadLog);
+  // Company 0 first (its odd CNPJ encoded where a query needs it); company 3's empty text
+  // sends nothing.
+  EXPECT_EQ(reports(), (Lines{report("AB%2012%263"), report(company1Folder()),
+                              report(cleanCnpj(*sampleCnpj(2, CnpjStyle::Formatted))),
+                              report("98765432000198")}));
+  // The first company with a CNPJ names the folder.
+  EXPECT_EQ(readFile(uploadFolder("AB 12&3") / "ERP.zlib"), pattern(1000));
+}
+
+TEST_F(DailyUploadTest, ARefusedConnectionIsLoggedAndTheNextTickRetries) {
+  writeArchive(pattern(4000));
+  useUploadServer(refusedLoopbackPort());
+  runUpload();
+  EXPECT_EQ(log(), (Lines{"FTP começa", "Tenta conectar",
+                          "Erro: Socket Error # 111\r\nConnection refused."}));
+  EXPECT_FALSE(form->state().FtpRunning);
+  EXPECT_NE(uploadDate(), serverToday());
+  EXPECT_TRUE(reports().empty());
+
+  useUploadServer(ftpServer->port());
+  form->window().memoClear("mLog");
+  runUpload();
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(readFile(remote("ERP.zlib")), pattern(4000));
+}
+
+TEST_F(DailyUploadTest, AnArchiveLockedByAWriterIsLeftForTheNextTick) {
+  writeArchive(pattern(100));
+  const int writer = ::open(archivePath().c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  runUpload();
+  EXPECT_EQ(log(), (Lines{"FTP começa", "Tenta conectar", "Conectou", "Muda diretorio CNPJ",
+                          "Arquivo existe", "Erro: I/O error 11"}));
+  EXPECT_FALSE(form->state().FtpRunning);
+  EXPECT_TRUE(transfers().empty());
+  EXPECT_NE(uploadDate(), serverToday());
+
+  ::close(writer);
+  form->window().memoClear("mLog");
+  runUpload();
+  EXPECT_EQ(log(), kFirstUploadLog);
+}
+
+TEST_F(DailyUploadTest, AStoredSizeThatDiffersFromTheArchiveIsNotRecorded) {
+  const std::string folder = company1Folder();
+  writeArchive(pattern(3000));
+  // After the transfer the server tells a size short of the archive's (as one that lost
+  // bytes would).
+  FaultFtpServer shortened(untilAppe(folder) +
+                           Script{receiveData(), reply("226 Transfer complete."),
+                                  expect("SIZE ERP.zlib_temp"), reply("213 2048"), waitForClose()});
+  useUploadServer(shortened.port());
+  runUpload();
+  EXPECT_EQ(shortened.finish(), "");
+  EXPECT_EQ(shortened.receivedData(), pattern(3000));
+  const Lines lines = log();
+  EXPECT_EQ(lines.back(), "Arquivo não enviado");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Arquivo enviado"), 0);
+  EXPECT_NE(uploadDate(), serverToday());
+  EXPECT_TRUE(reports().empty());
+  // Neither DELE of the final file nor RNFR followed.
+  for (const std::string& c : shortened.commands()) {
+    EXPECT_NE(c.rfind("RNFR", 0), 0u) << c;
+    EXPECT_NE(c, "DELE ERP.zlib");
+  }
+}
+
+TEST_F(DailyUploadTest, ExitDuringAnUploadEndsItWithoutRecordingTheDay) {
+  const std::string folder = company1Folder();
+  writeArchive(pattern(32 << 20));
+  FaultFtpServer stalled(untilAppe(folder) + Script{waitForClose()});
+  useUploadServer(stalled.port());
+
+  // The hidden "FTP" button starts the worker on its own thread.
+  form->SpeedButton3Click();
+  for (int i = 0; i < 200 && !form->IdFTP1.Connected(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const auto appeSent = [&stalled] {
+    for (const std::string& c : stalled.commands()) {
+      if (c == "APPE ERP.zlib_temp") return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 500 && !appeSent(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(appeSent());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // blocked in the transfer
+  EXPECT_TRUE(form->state().FtpRunning);
+
+  const auto started = std::chrono::steady_clock::now();
+  form->Sair1Click();
+  EXPECT_TRUE(loop.exiting());
+  for (int i = 0; i < 500 && form->launcher().running(WorkerKind::TFTP); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(form->launcher().running(WorkerKind::TFTP));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_FALSE(form->state().FtpRunning);
+  EXPECT_EQ(log().back(), "Arquivo não enviado");
+  EXPECT_NE(uploadDate(), serverToday());
+  EXPECT_EQ(stalled.finish(), "");
+}
+
+}  // namespace
+}  // namespace dovra::test

@@ -1,0 +1,312 @@
+// The NF-e export (TXML) against the sample ERP's NF-e database and pyftpdlib.
+#include "transfer/nfe_export.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "platform/text_codec.h"
+#include "support/fault_ftp_server.h"
+#include "transfer/transfer_fixture.h"
+
+namespace dovra::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using namespace fault;
+
+struct Document {
+  int company;
+  int note;
+  std::string key;
+  std::string xml;  // UTF-8; stored as Windows-1252
+};
+
+class NfeExportTest : public TransferTest {
+ protected:
+  void add(const Document& d) {
+    nfeSql("insert into NFE (NFENOTA, NFEEMPRESA, NFESERIE, NFECHAVE, NFEXML, NFEFTP) values (" +
+           std::to_string(d.note) + ", " + std::to_string(d.company) + ", 1, '" + d.key + "', '" +
+           d.xml + "', 'N')");
+  }
+  // NFEFTP of a document, read in a connection of its own (so: committed).
+  std::string sent(const Document& d) {
+    return select(sample->erp().nfeLocation,
+                  "select NFEFTP from NFE where NFEEMPRESA = " + std::to_string(d.company) +
+                      " and NFENOTA = " + std::to_string(d.note))
+        .at(0);
+  }
+  fs::path remoteFolder(const std::string& cnpjFolder, int company) const {
+    return dir.path() / "nfeftp" / cnpjFolder / "XMLS" / std::to_string(company);
+  }
+  fs::path remoteFile(const Document& d, const std::string& cnpjFolder = company1Folder()) const {
+    return remoteFolder(cnpjFolder, d.company) / (d.key + "-nfe.xml");
+  }
+  fs::path localFolder(const Document& d) const {
+    return form->state().XmlFolder + std::to_string(d.company) + "/NFe" + std::to_string(d.note);
+  }
+  fs::path localFile(const Document& d) const { return localFolder(d) / (d.key + "-nfe.xml"); }
+  static std::string stored(const Document& d) { return utf8ToCp1252(d.xml); }
+
+  // Folders the NF-e server was asked to enter, relative to its root.
+  Lines enteredFolders() const {
+    Lines out;
+    std::istringstream in(nfeServer->log());
+    const std::string root = fs::canonical(nfeServer->root()).string();
+    static const std::regex cwd(R"(\] CWD (\S+) 250)");
+    for (std::string line; std::getline(in, line);) {
+      std::smatch m;
+      if (!std::regex_search(line, m, cwd)) continue;
+      std::string path = m[1].str().substr(root.size());
+      out.push_back(path.empty() ? "/" : path);
+    }
+    return out;
+  }
+  std::vector<fs::path> filesBelow(const fs::path& top) const {
+    std::vector<fs::path> out;
+    if (!fs::exists(top)) return out;
+    for (const auto& e : fs::recursive_directory_iterator(top)) {
+      if (e.is_regular_file()) out.push_back(fs::relative(e.path(), top));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  const Document a{1, 1, "35240612345678000195550010000000011000000011", "<nfe>A São Paulo</nfe>"};
+  const Document b{1, 2, "35240612345678000195550010000000021000000022", "<nfe>B</nfe>"};
+  const Document c{2, 1, "35240698765432000198550020000000011000000033", "<nfe>C</nfe>"};
+};
+
+TEST_F(NfeExportTest, DocumentsGoIntoTheirCompanysFolderAndAreMarkedOnceStored) {
+  for (const Document& d : {c, b, a}) add(d);
+  // b's local copy exists already, with content of its own: that is what goes.
+  fs::create_directories(localFolder(b));
+  writeFile(localFile(b), "local version");
+
+  runExport();
+
+  EXPECT_EQ(log(), Lines{"Conectou"});
+  EXPECT_FALSE(form->state().XmlRunning);
+  EXPECT_FALSE(form->IdFTPNFE.Connected());
+  EXPECT_EQ(readFile(remoteFile(a)), stored(a));
+  EXPECT_EQ(readFile(remoteFile(b)), "local version");
+  EXPECT_EQ(readFile(remoteFile(c)), stored(c));
+  EXPECT_EQ(readFile(localFile(a)), stored(a));
+  EXPECT_EQ(readFile(localFile(b)), "local version");
+  EXPECT_EQ(readFile(localFile(c)), stored(c));
+  // Only the three documents, no temporaries, locally and remotely.
+  EXPECT_EQ(filesBelow(dir.path() / "xml").size(), 3u);
+  EXPECT_EQ(filesBelow(dir.path() / "nfeftp").size(), 3u);
+  for (const Document& d : {a, b, c}) EXPECT_EQ(sent(d), "S") << d.key;
+  // Each company's folder is entered once, one level at a time.
+  const std::string cnpj = "/" + company1Folder();
+  EXPECT_EQ(enteredFolders(), (Lines{"/", cnpj, cnpj + "/XMLS", cnpj + "/XMLS/1", "/", cnpj,
+                                     cnpj + "/XMLS", cnpj + "/XMLS/2"}));
+
+  // Nothing left to send: the next run only looks.
+  const std::string serverLog = nfeServer->log();
+  runExport();
+  EXPECT_EQ(log(), Lines{"Conectou"});
+  EXPECT_FALSE(form->state().XmlRunning);
+  EXPECT_EQ(nfeServer->log(), serverLog);
+}
+
+TEST_F(NfeExportTest, ACompanyOneWithoutCnpjSendsEverythingBelowTheFallbackFolder) {
+  mainSql("update EMPRESA set EMPCNPJ = '0' where EMPCODIGO = 1");
+  add(a);
+  add(c);
+  runExport();
+  EXPECT_EQ(readFile(remoteFile(a, kNoCnpjFolder)), stored(a));
+  EXPECT_EQ(readFile(remoteFile(c, kNoCnpjFolder)), stored(c));
+  EXPECT_EQ(sent(a), "S");
+  EXPECT_EQ(sent(c), "S");
+}
+
+TEST_F(NfeExportTest, ARefusedConnectionExportsNothingUntilTheNextRun) {
+  add(a);
+  add(c);
+  useNfeServer(refusedLoopbackPort());
+  runExport();
+  EXPECT_TRUE(log().empty());
+  EXPECT_FALSE(form->state().XmlRunning);
+  EXPECT_EQ(sent(a), "N");
+  EXPECT_EQ(sent(c), "N");
+  EXPECT_TRUE(filesBelow(dir.path() / "xml").empty());
+
+  useNfeServer(nfeServer->port());
+  runExport();
+  EXPECT_EQ(log(), Lines{"Conectou"});
+  EXPECT_EQ(sent(a), "S");
+  EXPECT_EQ(sent(c), "S");
+}
+
+TEST_F(NfeExportTest, AFailedStoreLeavesThatDocumentUnsentAndTheOthersGoOn) {
+  for (const Document& d : {a, b, c}) add(d);
+  // A folder where a's file would go: the server refuses the store.
+  fs::create_directories(remoteFile(a));
+
+  runExport();
+
+  EXPECT_EQ(log(), Lines{"Conectou"});  // silently
+  EXPECT_EQ(sent(a), "N");
+  EXPECT_EQ(sent(b), "S");
+  EXPECT_EQ(sent(c), "S");
+  EXPECT_EQ(readFile(remoteFile(b)), stored(b));
+  EXPECT_EQ(readFile(remoteFile(c)), stored(c));
+  EXPECT_EQ(readFile(localFile(a)), stored(a));
+
+  // The next run sends it from the local copy.
+  fs::remove(remoteFile(a));
+  runExport();
+  EXPECT_EQ(sent(a), "S");
+  EXPECT_EQ(readFile(remoteFile(a)), stored(a));
+}
+
+TEST_F(NfeExportTest, AFailedFolderChangeIsRetriedAndNothingLandsInAnotherCompanysFolder) {
+  const Document c2{2, 2, "35240698765432000198550020000000021000000044", "<nfe>C2</nfe>"};
+  for (const Document& d : {a, c, c2}) add(d);
+  // Company 2's folder cannot be made or entered: a file stands in its place.
+  fs::create_directories(remoteFolder(company1Folder(), 1).parent_path());
+  writeFile(remoteFolder(company1Folder(), 2), "not a folder");
+
+  runExport();
+
+  const Lines lines = log();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Conectou");
+  for (size_t i = 1; i < 3; ++i) EXPECT_EQ(lines[i].rfind("ERRO ", 0), 0u) << lines[i];
+  EXPECT_EQ(sent(a), "S");
+  EXPECT_EQ(sent(c), "N");
+  EXPECT_EQ(sent(c2), "N");
+  // Company 1's folder holds company 1's document alone.
+  EXPECT_EQ(filesBelow(remoteFolder(company1Folder(), 1)),
+            std::vector<fs::path>{a.key + "-nfe.xml"});
+  EXPECT_EQ(filesBelow(dir.path() / "nfeftp").size(), 2u);  // a's file and the stand-in
+}
+
+TEST_F(NfeExportTest, LocalCopiesThatCannotBeWrittenAreLoggedAndStayUnsent) {
+  const Document unsafe{1, 7, "../../../escaped", "<nfe>X</nfe>"};
+  add(unsafe);
+  add(c);
+  // Company 2's local tree is blocked by a file.
+  fs::create_directories(fs::path(form->state().XmlFolder).parent_path());
+  writeFile(form->state().XmlFolder + "2", "in the way");
+
+  runExport();
+
+  const Lines lines = log();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Conectou");
+  EXPECT_EQ(lines[1], "ERRO Invalid filename");
+  EXPECT_EQ(lines[2].rfind("ERRO ", 0), 0u);
+  EXPECT_EQ(sent(unsafe), "N");
+  EXPECT_EQ(sent(c), "N");
+  // Nothing escaped the XML folder, nothing was written in it but the blocking file, and
+  // nothing reached the server.
+  for (const fs::path& f : filesBelow(dir.path()))
+    EXPECT_EQ(f.string().find("escaped"), std::string::npos) << f;
+  EXPECT_EQ(filesBelow(dir.path() / "xml"), std::vector<fs::path>{"NFe/Xmls/Xmls2"});
+  EXPECT_TRUE(filesBelow(dir.path() / "nfeftp").empty());
+}
+
+TEST_F(NfeExportTest, ManyDocumentsKeepTheirOrderAndEachFailureIsLoggedAtItsTurn) {
+  // More documents than the transfer side takes ahead, of three companies; company 2's
+  // folder is blocked, and one of company 3's keys is unusable.
+  std::vector<Document> documents;
+  for (int company = 1; company <= 3; ++company) {
+    for (int note = 1; note <= 15; ++note) {
+      char key[64];
+      std::snprintf(key, sizeof key, "352406%02d%036d", company, note);
+      documents.push_back({company, note, key, "<nfe>" + std::string(key) + "</nfe>"});
+    }
+  }
+  documents[40].key = "bad/key";
+  for (const Document& d : documents) add(d);
+  fs::create_directories(remoteFolder(company1Folder(), 1).parent_path());
+  writeFile(remoteFolder(company1Folder(), 2), "not a folder");
+
+  runExport();
+
+  const Lines lines = log();
+  ASSERT_EQ(lines.size(), 1u + 15u + 1u);
+  EXPECT_EQ(lines[0], "Conectou");
+  for (size_t i = 1; i <= 15; ++i) {
+    EXPECT_EQ(lines[i].rfind("ERRO ", 0), 0u) << lines[i];
+    EXPECT_NE(lines[i], "ERRO Invalid filename");
+  }
+  EXPECT_EQ(lines[16], "ERRO Invalid filename");
+  for (size_t i = 0; i < documents.size(); ++i) {
+    const Document& d = documents[i];
+    const bool goes = d.company != 2 && i != 40;
+    EXPECT_EQ(sent(d), goes ? "S" : "N") << d.key;
+    if (goes) {
+      EXPECT_EQ(readFile(remoteFile(d)), stored(d)) << d.key;
+    }
+  }
+  EXPECT_EQ(filesBelow(dir.path() / "nfeftp").size(), 15u + 14u + 1u);
+  EXPECT_FALSE(form->state().XmlRunning);
+}
+
+TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
+  add(a);
+  const std::string folder = company1Folder();
+  // clang-format off
+  FaultFtpServer stalled({
+      reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
+      expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
+      expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+      expect("MKD " + folder), reply("257 made"), expect("CWD " + folder), reply("250 ok"),
+      expect("MKD XMLS"), reply("257 made"), expect("CWD XMLS"), reply("250 ok"),
+      expect("MKD 1"), reply("257 made"), expect("CWD 1"), reply("250 ok"),
+      expect("PASV"), pasv(), acceptData(), expect("STOR " + a.key + "-nfe.xml"),
+      reply("150 ok"), waitForClose()});
+  // clang-format on
+  useNfeServer(stalled.port());
+
+  form->Timer1Timer();
+  const auto storing = [&stalled] {
+    for (const std::string& c : stalled.commands()) {
+      if (c.rfind("STOR", 0) == 0) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 500 && !storing(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(storing());
+  EXPECT_TRUE(form->state().XmlRunning);
+
+  form->Sair1Click();
+  for (int i = 0; i < 500 && form->launcher().running(WorkerKind::TXML); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(form->launcher().running(WorkerKind::TXML));
+  EXPECT_FALSE(form->state().XmlRunning);
+  EXPECT_TRUE(loop.exiting());
+  EXPECT_EQ(sent(a), "N");
+  EXPECT_EQ(stalled.finish(), "");
+}
+
+TEST_F(NfeExportTest, TheSchedulerTickStartsTheExportWhenNothingElseRuns) {
+  add(a);
+  form->state().FtpRunning.set(true);
+  form->Timer1Timer();
+  EXPECT_FALSE(form->launcher().running(WorkerKind::TXML));
+  form->state().FtpRunning.set(false);
+
+  form->Timer1Timer();
+  for (int i = 0; i < 500 && form->launcher().running(WorkerKind::TXML); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(form->launcher().running(WorkerKind::TXML));
+  EXPECT_EQ(sent(a), "S");
+  EXPECT_EQ(readFile(remoteFile(a)), stored(a));
+}
+
+}  // namespace
+}  // namespace dovra::test

@@ -1,0 +1,223 @@
+// A main window wired with the transfer workers, against the real things: the sample ERP
+// on the Firebird server, two pyftpdlib servers standing for the maker's upload (5510)
+// and NF-e (5521) services, and a recording HTTP server standing for its web server. The
+// environment points the program at them ($DOVRA_FTP_HOST, $DOVRA_FTP_PORT,
+// $DOVRA_NFE_FTP_PORT, $DOVRA_WEB_HOST) and at fresh settings and program folders. The
+// clock stands at 13:00 of the real today, so the database's current_date is "today".
+//
+// The connections are left as the start sequence leaves them: Banco closed with its
+// location and credentials in place, banconfe open with tnfe started.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "backup/erp_connections.h"
+#include "backup/ib_database.h"
+#include "backup/ib_query.h"
+#include "platform/clock.h"
+#include "platform/posix_event_loop.h"
+#include "shell/form1.h"
+#include "support/fakes.h"
+#include "support/firebird_env.h"
+#include "support/temp_dir.h"
+#include "support/test_servers.h"
+#include "transfer/cnpj_folder.h"
+#include "transfer/daily_upload.h"
+#include "transfer/nfe_export.h"
+#include "transfer/transfer_workers.h"
+
+namespace dovra::test {
+
+namespace fs = std::filesystem;
+
+// Deterministic bytes; different seeds give different contents.
+inline std::string pattern(size_t size, unsigned seed = 1) {
+  std::string bytes(size, '\0');
+  unsigned x = seed * 2654435761u + 12345u;
+  for (auto& b : bytes) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    ::setenv(name_.c_str(), value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_.c_str());
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+class TransferTest : public FirebirdTest {
+ protected:
+  void SetUp() override {
+    FirebirdTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    sample = std::make_unique<TestErp>(env, [](SampleErpOptions& o) { o.unsentNfe = 0; });
+    for (const char* sub : {"windows", "program", "backup", "ftp", "nfeftp", "web", "xml"}) {
+      fs::create_directories(dir.path() / sub);
+    }
+    ftpServer = std::make_unique<FtpTestServer>(dir.path() / "ftp");
+    nfeServer = std::make_unique<FtpTestServer>(dir.path() / "nfeftp");
+    web = std::make_unique<HttpTestServer>(dir.path() / "web");
+    envs.push_back(
+        std::make_unique<ScopedEnv>("DOVRA_WINDOWS_DIR", (dir.path() / "windows").string()));
+    envs.push_back(
+        std::make_unique<ScopedEnv>("DOVRA_PROGRAM_DIR", (dir.path() / "program").string()));
+    envs.push_back(std::make_unique<ScopedEnv>("XDG_RUNTIME_DIR", dir.path().string()));
+    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_FTP_HOST", "127.0.0.1"));
+    useUploadServer(ftpServer->port());
+    envs.push_back(
+        std::make_unique<ScopedEnv>("DOVRA_NFE_FTP_PORT", std::to_string(nfeServer->port())));
+    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_WEB_HOST", web->hostPort()));
+
+    const LocalDateTime now = SystemClock().now();
+    clock.set(ManualClock::at(now.year, now.month, now.day, 13, 0, 0));
+    form = std::make_unique<TForm1>(loop, dialogs, clock);
+    form->timerInicia.setEnabled(false);
+    form->Timer3.setEnabled(false);
+    installTransferWorkers(*form);
+
+    RunState& s = form->state();
+    s.ProgramVersion = TForm1::kProgramVersion;
+    s.DatabasePath = sample->erp().mainLocation;
+    s.DatabaseBaseName = "ERP";
+    s.NfeDatabasePath = sample->erp().nfeLocation;
+    s.NfeDatabaseBaseName = "ERP_NFE";
+    s.NfeEnabled = true;
+    s.DbUser = env.user;
+    s.DbPassword = env.password;
+    s.BackupFolder = (dir.path() / "backup").string() + "/";
+    s.XmlFolder = (dir.path() / "xml").string() + "/NFe/Xmls/Xmls";
+
+    ErpConnections& db = form->erp();
+    {
+      std::lock_guard lock(db.Banco.lock());
+      connectDatabase(db.Banco, s.DatabasePath, s.DbUser, s.DbPassword);
+      db.Banco.Close();
+    }
+    {
+      std::lock_guard lock(db.banconfe.lock());
+      connectDatabase(db.banconfe, s.NfeDatabasePath, s.DbUser, s.DbPassword);
+      db.tnfe.StartTransaction();
+    }
+  }
+
+  void TearDown() override {
+    // Workers started through the launcher must end before the form goes.
+    if (form) {
+      for (int i = 0; i < 600 && (form->launcher().running(WorkerKind::TFTP) ||
+                                  form->launcher().running(WorkerKind::TXML));
+           ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+    form.reset();
+    while (!envs.empty()) envs.pop_back();
+  }
+
+  // Points the upload service at another port (a scripted fault server, a refused port).
+  void useUploadServer(int port) {
+    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_FTP_PORT", std::to_string(port)));
+  }
+  void useNfeServer(int port) {
+    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_NFE_FTP_PORT", std::to_string(port)));
+  }
+
+  // Runs a statement on the main (or NF-e) database in a connection of its own, committed.
+  void mainSql(const std::string& statement) { runSql(sample->erp().mainLocation, statement); }
+  void nfeSql(const std::string& statement) { runSql(sample->erp().nfeLocation, statement); }
+  void runSql(const std::string& location, const std::string& statement) {
+    IbDatabase db;
+    connectDatabase(db, location, env.user, env.password);
+    IbTransaction tr(db);
+    IbQuery q(db, tr);
+    q.ParamCheck = false;
+    q.SetSQL(statement);
+    q.ExecSQL();
+    tr.Commit();
+  }
+  // A change made elsewhere, and Banco closed so that the next run's statements see it.
+  void changeMain(const std::string& statement) {
+    mainSql(statement);
+    std::lock_guard lock(form->erp().Banco.lock());
+    form->erp().Banco.Close();
+  }
+  // Column 0 of every row of a select, as text, read in a connection of its own.
+  std::vector<std::string> select(const std::string& location, const std::string& statement) {
+    IbDatabase db;
+    connectDatabase(db, location, env.user, env.password);
+    IbTransaction tr(db);
+    IbQuery q(db, tr);
+    q.SetSQL(statement);
+    q.Open();
+    std::vector<std::string> rows;
+    for (; !q.Eof(); q.Next()) rows.push_back(q.Fields[0].AsString());
+    tr.Commit();
+    return rows;
+  }
+  std::string uploadDate() {
+    return select(sample->erp().mainLocation, "select PRGDATAFTP from PARGERAL").at(0);
+  }
+  std::string serverToday() {
+    return select(sample->erp().mainLocation, "select current_date from rdb$database").at(0);
+  }
+
+  std::vector<std::string> log() const { return form->window().memoLines("mLog"); }
+  std::string archivePath() const { return (dir.path() / "backup" / "ERP.zlib").string(); }
+  void writeArchive(const std::string& bytes) { writeFile(archivePath(), bytes); }
+
+  // The company folder on the upload server and in its NF-e tree for company 1's CNPJ.
+  static std::string company1Folder() { return cleanCnpj(*sampleCnpj(1, CnpjStyle::Formatted)); }
+  fs::path uploadFolder(const std::string& folder) const { return dir.path() / "ftp" / folder; }
+
+  void runUpload() { TFTP(*form, form->state().snapshot()).Execute(); }
+  void runExport() { TXML(*form, form->state().snapshot()).Execute(); }
+
+  // The date reports received by the web server, in order.
+  std::vector<std::string> reports() const {
+    std::vector<std::string> out;
+    for (const std::string& r : web->requests()) {
+      if (r.rfind("/atl/updataBkp.php", 0) == 0) out.push_back(r);
+    }
+    return out;
+  }
+  std::string todayText() const { return formatShortDate(clock.now()); }
+
+  TempDir dir{"transfer"};
+  std::unique_ptr<TestErp> sample;
+  std::unique_ptr<FtpTestServer> ftpServer;
+  std::unique_ptr<FtpTestServer> nfeServer;
+  std::unique_ptr<HttpTestServer> web;
+  std::vector<std::unique_ptr<ScopedEnv>> envs;
+  PosixEventLoop loop;
+  ScriptedDialogs dialogs;
+  ManualClock clock;
+  std::unique_ptr<TForm1> form;
+};
+
+}  // namespace dovra::test
