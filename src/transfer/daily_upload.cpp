@@ -141,6 +141,7 @@ void TFTP::run() {
   WindowModel& window = form_.window();
   const auto log = [&window](const std::string& line) { window.memoAdd(kLog, line); };
 
+  const std::string archive = settings_.BackupFolder + settings_.DatabaseBaseName + ".zlib";
   {
     std::lock_guard banco(db.Banco.lock());
     if (db.TBanco.Active()) db.TBanco.CommitRetaining();
@@ -149,10 +150,13 @@ void TFTP::run() {
     db.Query1.Open();
     const auto last = db.Query1.Fields[0].AsDateTime();
     db.Query1.Close();
-    if (last && isMidnightOf(*last, form_.clock().now())) return;
+    // Nothing to do: the read ends its transaction, so no snapshot of the ERP database
+    // stays open between ticks (it would hold back the server's garbage collection).
+    if ((last && isMidnightOf(*last, form_.clock().now())) || !fileExists(archive)) {
+      if (db.TBanco.Active()) db.TBanco.Commit();
+      return;
+    }
   }
-  const std::string archive = settings_.BackupFolder + settings_.DatabaseBaseName + ".zlib";
-  if (!fileExists(archive)) return;
 
   RunningFlag running(form_.state().FtpRunning);
   log("FTP começa");

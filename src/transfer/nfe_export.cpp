@@ -301,6 +301,8 @@ void TXML::run() {
     std::lock_guard banco(db.Banco.lock());
     folder = cnpjFolderName(firstRowText(db.Query1, erp::kSelectOwnCnpj));
     db.Query1.Close();
+    // A read only: its transaction ends here rather than staying open on the ERP database.
+    if (db.TBanco.Active()) db.TBanco.Commit();
   }
 
   TIdFTP& ftp = form_.IdFTPNFE;

@@ -127,19 +127,18 @@ TEST_F(DailyUploadTest, TheRecordedDayAndTheArchiveGateTheRun) {
   EXPECT_TRUE(log().empty());
   EXPECT_FALSE(form->state().FtpRunning);
 
-  // PRGDATAFTP today: nothing either. (A run that ends here keeps its transaction, and
-  // the next run's commit-retaining keeps its view of the database; changes made
-  // elsewhere are seen once the connection is opened afresh, as after a start or a
-  // manual backup.)
+  // PRGDATAFTP today: nothing either, and the read leaves no transaction open.
   writeArchive(pattern(3000));
   changeMain("update PARGERAL set PRGDATAFTP = current_date");
   runUpload();
   EXPECT_TRUE(log().empty());
   EXPECT_EQ(ftpServer->log().find("logged in"), std::string::npos);
   EXPECT_FALSE(fs::exists(remote("ERP.zlib")));
+  EXPECT_FALSE(form->erp().TBanco.Active());
 
-  // PRGDATAFTP empty: the empty date is never today.
-  changeMain("update PARGERAL set PRGDATAFTP = null");
+  // PRGDATAFTP empty: the empty date is never today. The change made elsewhere is seen by
+  // the next tick on the same connection.
+  mainSql("update PARGERAL set PRGDATAFTP = null");
   runUpload();
   EXPECT_EQ(log(), kFirstUploadLog);
   EXPECT_EQ(readFile(remote("ERP.zlib")), pattern(3000));
