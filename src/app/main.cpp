@@ -1,9 +1,9 @@
 // backupdovra: the Qt tray program, or with --headless (or without a display) the same
 // core behind the console front end.
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 #include "app/wiring.h"
 #include "gui/qt_program.h"

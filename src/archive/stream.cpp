@@ -12,8 +12,7 @@
 namespace dovra {
 
 EReadError::EReadError() : EStreamError("Stream read error") {}
-EWriteError::EWriteError(bool diskFull)
-    : EStreamError("Stream write error"), diskFull_(diskFull) {}
+EWriteError::EWriteError(bool diskFull) : EStreamError("Stream write error"), diskFull_(diskFull) {}
 EFCreateError::EFCreateError(const std::string& path, int err)
     : EStreamError("Cannot create file \"" + path + "\". " + systemErrorText(err)) {}
 EFOpenError::EFOpenError(const std::string& path, int err)

@@ -76,15 +76,14 @@ void Tauto::Execute() {
   if (fileExists(files[0])) pack.push_back(files[0]);
   if (s_.NfeEnabled && fileExists(files[1])) pack.push_back(files[1]);
   try {
-    CompressFiles(pack, s_.BackupFolder + s_.DatabaseBaseName + ".zlib",
-                  [this](const CompressProgress&) { form_.CompressionProgress(); },
-                  compressWorkers_);
+    CompressFiles(
+        pack, s_.BackupFolder + s_.DatabaseBaseName + ".zlib",
+        [this](const CompressProgress&) { form_.CompressionProgress(); }, compressWorkers_);
     for (const std::string& f : pack) std::remove(f.c_str());
   } catch (const std::exception& e) {
     w.memoAdd("MemoBackup", std::string("erro: ") + e.what());
     try {
-      saveMemoLines(w.memoLines("MemoBackup"),
-                    lastLog.empty() ? passLogPath(files[0]) : lastLog);
+      saveMemoLines(w.memoLines("MemoBackup"), lastLog.empty() ? passLogPath(files[0]) : lastLog);
     } catch (...) {
     }
     w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);

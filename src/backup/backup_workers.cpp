@@ -6,9 +6,8 @@
 namespace dovra {
 
 void installBackupWorkers(TForm1& form) {
-  form.launcher().setBody(WorkerKind::Tauto, [&form](const RunSettings& settings) {
-    Tauto(form, settings).Execute();
-  });
+  form.launcher().setBody(
+      WorkerKind::Tauto, [&form](const RunSettings& settings) { Tauto(form, settings).Execute(); });
 }
 
 }  // namespace dovra

@@ -80,7 +80,8 @@ void TForm1::spbBackupClick() {
       backupFilePath(state_.BackupFolder, base, stamp + ".fbk"),
       backupFilePath(state_.BackupFolder, state_.NfeDatabaseBaseName, stamp + ".fbk")};
   const std::string locations[2] = {state_.DatabasePath, state_.NfeDatabasePath};
-  const char* progressTexts[2] = {"Arquivos do sistema \rProgresso - ", "Arquivos NF-e \rProgresso - "};
+  const char* progressTexts[2] = {"Arquivos do sistema \rProgresso - ",
+                                  "Arquivos NF-e \rProgresso - "};
   bool failed = false;
   std::string lastLog;
 
@@ -108,9 +109,9 @@ void TForm1::spbBackupClick() {
                     });
       window_.memoAdd("MemoBackup", "Copia realizada com sucesso para " + locations[pass]);
       window_.setLabelColor("lbStatus", LabelColor::Highlight);
-      window_.setLabel("lbArquivo", pass == 0 ? base
-                                              : window_.labelText("lbArquivo") + ", " +
-                                                    state_.NfeDatabaseBaseName);
+      window_.setLabel(
+          "lbArquivo",
+          pass == 0 ? base : window_.labelText("lbArquivo") + ", " + state_.NfeDatabaseBaseName);
     } catch (const std::exception& e) {
       if (loop_.exiting()) return;  // the exit sequence closed the service under the pass
       failed = true;
@@ -128,7 +129,8 @@ void TForm1::spbBackupClick() {
         window_.showBalloon("BackUp Dovra",
                             "Erro ao efetuar backUp, verifique o log e tente novamente.",
                             BalloonIcon::Error, 50);
-        dialogs_.messageBox(kBoxCaption, "Erro ao efetuar backUp, verifique o log e tente novamente!",
+        dialogs_.messageBox(kBoxCaption,
+                            "Erro ao efetuar backUp, verifique o log e tente novamente!",
                             MessageIcon::Error, MessageButtons::Ok);
       }
       window_.setLabelColor("lbStatus", LabelColor::Red);
@@ -141,7 +143,8 @@ void TForm1::spbBackupClick() {
 
   if (failed) {
     window_.setLabelColor("lbStatus", LabelColor::Red);
-    window_.showBalloon("BackUp Dovra", "Erro ao efetuar backup, verifique o erro e tente novamente",
+    window_.showBalloon("BackUp Dovra",
+                        "Erro ao efetuar backup, verifique o erro e tente novamente",
                         BalloonIcon::Information, 10);
     window_.setLabel("lbDataHora", formatBackupDateTime(clock_.now()));
     // The backup files of the run stay where they were written.
@@ -165,7 +168,8 @@ void TForm1::spbBackupClick() {
       window_.setLabelColor("lbStatus", LabelColor::Highlight);
       window_.setLabel("lbDataHora", formatBackupDateTime(clock_.now()));
       window_.setLabel("lbDiretorio", manualFolder);
-      window_.showBalloon("BackUp Dovra", "Cópia realizada com sucesso", BalloonIcon::Information, 10);
+      window_.showBalloon("BackUp Dovra", "Cópia realizada com sucesso", BalloonIcon::Information,
+                          10);
       hint("Backup do dia realizado com sucesso");
     } catch (const std::exception& e) {
       window_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
@@ -177,7 +181,8 @@ void TForm1::spbBackupClick() {
       if (isDiskSpaceError(e)) {
         reportFullDisk();
       } else {
-        dialogs_.messageBox(kBoxCaption, "Erro ao efetuar backUp, verifique o log e tente novamente!",
+        dialogs_.messageBox(kBoxCaption,
+                            "Erro ao efetuar backUp, verifique o log e tente novamente!",
                             MessageIcon::Error, MessageButtons::Ok);
         window_.showBalloon("BackUp Dovra",
                             "Erro ao efetuar backUp, verifique o log e tente novamente.",
@@ -200,10 +205,11 @@ void TForm1::spbBackupClick() {
       db.Banco.Close();
     } catch (const std::exception& e) {
       window_.setLabel("lbStatus", "Data do backup não foi alterada.");
-      window_.showBalloon("Erro ao atualizar data do BackUp",
-                          std::string(e.what()) + "\r" +
-                              "Data do backup não foi alterada, clique no botão \"Atualizar data\".",
-                          BalloonIcon::Error, 50);
+      window_.showBalloon(
+          "Erro ao atualizar data do BackUp",
+          std::string(e.what()) + "\r" +
+              "Data do backup não foi alterada, clique no botão \"Atualizar data\".",
+          BalloonIcon::Error, 50);
       window_.setMenuItemVisible("Atualizardata1", true);
     }
   }

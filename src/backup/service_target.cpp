@@ -47,7 +47,8 @@ ServiceTarget localTarget(std::string_view databasePath) {
   target.Protocol = TProtocol::TCP;
   target.setsServerName = true;
   target.ServerName =
-      "localhost" + (slash == std::string_view::npos ? std::string() : std::string(host.substr(slash)));
+      "localhost" +
+      (slash == std::string_view::npos ? std::string() : std::string(host.substr(slash)));
   target.DatabaseName = std::string(databasePath.substr(host.size() + 1));
   return target;
 }

@@ -20,9 +20,13 @@
 namespace dovra {
 namespace {
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+QString q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
 
-std::string s(const QString& text) { return text.toUtf8().toStdString(); }
+std::string s(const QString& text) {
+  return text.toUtf8().toStdString();
+}
 
 QColor colorOf(LabelColor c, const QPalette& palette) {
   switch (c) {
@@ -143,8 +147,8 @@ QWidget* MainWindow::buildSettingsPage() {
   page->setObjectName("TabSheet3");
   auto* schedule = new QGroupBox(" Programar BackUp automático ", page);
   schedule->setGeometry(6, 2, 200, 52);
-  auto* validator = new QRegularExpressionValidator(
-      QRegularExpression("[ 0-9]{0,2}:?[ 0-9]{0,2}"), this);
+  auto* validator =
+      new QRegularExpressionValidator(QRegularExpression("[ 0-9]{0,2}:?[ 0-9]{0,2}"), this);
   const auto timeEdit = [&](QWidget* parent, const char* name, int x) {
     QLineEdit* e = edit(parent, name, x, 22, 56, false);
     e->setMaxLength(5);
@@ -187,8 +191,8 @@ QWidget* MainWindow::buildSettingsPage() {
   const FolderRow rows[] = {
       {"Caminho backup manual", "Edit1", "SpeedButton6", "SpeedButton6Click", "SpeedButton7",
        "SpeedButton7Click"},
-      {"Cópia extra para (opcional)", "Edit4", "SpeedButton1", "SpeedButton1Click",
-       "SpeedButton2", "SpeedButton2Click"},
+      {"Cópia extra para (opcional)", "Edit4", "SpeedButton1", "SpeedButton1Click", "SpeedButton2",
+       "SpeedButton2Click"},
       {"Caminho backup automático", "Edit2", "SpeedButton8", "SpeedButton8Click", "SpeedButton9",
        "SpeedButton9Click"},
   };
@@ -218,8 +222,8 @@ QWidget* MainWindow::buildUnpackPage() {
   QPushButton* pick = button(page, "SpeedButton10", "", "SpeedButton10Click", 572, 25, 32, 24);
   pick->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   button(page, "SpeedButton11", "Descompactar", "SpeedButton11Click", 8, 58, 140, 32);
-  for (const auto& [name, x, w] : {std::tuple{"lbDecompress", 156, 300},
-                                   std::tuple{"lbStatusDecompres", 462, 90}}) {
+  for (const auto& [name, x, w] :
+       {std::tuple{"lbDecompress", 156, 300}, std::tuple{"lbStatusDecompres", 462, 90}}) {
     QLabel* l = label(page, name, "", x, 58, w, 32);
     l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     QFont f("Tahoma");

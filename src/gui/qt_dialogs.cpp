@@ -5,7 +5,9 @@
 
 namespace dovra {
 namespace {
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+QString q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
 }  // namespace
 
 QStringList qtNameFilters(const std::string& filter) {

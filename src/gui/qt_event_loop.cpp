@@ -39,7 +39,9 @@ void QtEventLoop::stopTimer(int id) {
   timers_.erase(it);
 }
 
-void QtEventLoop::processEvents() { QCoreApplication::processEvents(); }
+void QtEventLoop::processEvents() {
+  QCoreApplication::processEvents();
+}
 
 int QtEventLoop::run() {
   if (exiting_) return exitCode_;

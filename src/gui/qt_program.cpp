@@ -36,9 +36,8 @@ int runQtProgram(int argc, char** argv, const std::function<void(TForm1&)>& wire
   TForm1 form(loop, dialogs, clock);
   QtFrontEnd frontEnd(form);
   if (wire) wire(form);
-  watchTerminationSignals([&loop, &form](int) {
-    loop.post([&form] { form.terminateBySignal(); });
-  });
+  watchTerminationSignals(
+      [&loop, &form](int) { loop.post([&form] { form.terminateBySignal(); }); });
   form.FormCreate();
   return loop.run();
 }

@@ -13,10 +13,14 @@
 namespace dovra {
 namespace {
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+QString q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
 
 // A balloon's text with its carriage returns as line breaks.
-QString lines(const std::string& s) { return q(s).replace('\r', '\n'); }
+QString lines(const std::string& s) {
+  return q(s).replace('\r', '\n');
+}
 
 QSystemTrayIcon::MessageIcon trayIcon(BalloonIcon icon) {
   switch (icon) {
@@ -55,10 +59,12 @@ QIcon Tray::programIcon() {
 Tray::Tray(WindowModel& model, std::function<void(const std::string&)> run)
     : model_(model), run_(std::move(run)) {
   menu_ = new QMenu;
-  const std::pair<const char*, const char*> entries[] = {
-      {"Mostrar1", "Mostrar"},       {"BackUpManual1", "BackUp manual"},
-      {"Pararservico1", "Parar serviço"}, {"Atualizardata1", "Atualizar data"},
-      {"N1", "-"},                  {"Sair1", "Sair"}};
+  const std::pair<const char*, const char*> entries[] = {{"Mostrar1", "Mostrar"},
+                                                         {"BackUpManual1", "BackUp manual"},
+                                                         {"Pararservico1", "Parar serviço"},
+                                                         {"Atualizardata1", "Atualizar data"},
+                                                         {"N1", "-"},
+                                                         {"Sair1", "Sair"}};
   for (const auto& [name, caption] : entries) {
     QAction* a = std::string(caption) == "-" ? menu_->addSeparator() : menu_->addAction(caption);
     a->setObjectName(name);

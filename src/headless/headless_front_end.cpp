@@ -45,7 +45,9 @@ void HeadlessFrontEnd::writeLine(const std::string& json) {
   std::fflush(out_);
 }
 
-void HeadlessFrontEnd::writeExit(int code) { writeLine(JsonLine("exit").add("code", code).str()); }
+void HeadlessFrontEnd::writeExit(int code) {
+  writeLine(JsonLine("exit").add("code", code).str());
+}
 
 void HeadlessFrontEnd::onUiEvent(const UiEvent& e) {
   using K = UiEvent::Kind;
@@ -54,8 +56,11 @@ void HeadlessFrontEnd::onUiEvent(const UiEvent& e) {
       writeLine(JsonLine("caption").add("text", e.text).str());
       break;
     case K::Label:
-      writeLine(JsonLine("label").add("name", e.name).add("text", e.text)
-                    .add("color", colorName(e.color)).str());
+      writeLine(JsonLine("label")
+                    .add("name", e.name)
+                    .add("text", e.text)
+                    .add("color", colorName(e.color))
+                    .str());
       break;
     case K::Memo:
       writeLine(JsonLine("memo").add("name", e.name).add("line", e.text).str());
@@ -79,8 +84,12 @@ void HeadlessFrontEnd::onUiEvent(const UiEvent& e) {
       writeLine(JsonLine("radio").add("name", e.name).add("checked", e.flag).str());
       break;
     case K::Gauge:
-      writeLine(JsonLine("gauge").add("name", e.name).add("progress", e.value)
-                    .add("max", e.maximum).add("percent", e.percent).str());
+      writeLine(JsonLine("gauge")
+                    .add("name", e.name)
+                    .add("progress", e.value)
+                    .add("max", e.maximum)
+                    .add("percent", e.percent)
+                    .str());
       break;
     case K::Window:
       writeLine(JsonLine("window").add("visible", e.flag).add("topmost", e.topmost).str());
@@ -88,12 +97,18 @@ void HeadlessFrontEnd::onUiEvent(const UiEvent& e) {
     case K::Cursor:
       break;  // nothing to show without a screen
     case K::Hint:
-      writeLine(JsonLine("hint").add("text", e.text).add("tip", form_ ? form_->window().trayTip()
-                                                                      : e.text).str());
+      writeLine(JsonLine("hint")
+                    .add("text", e.text)
+                    .add("tip", form_ ? form_->window().trayTip() : e.text)
+                    .str());
       break;
     case K::Balloon:
-      writeLine(JsonLine("balloon").add("title", e.title).add("text", e.text)
-                    .add("icon", static_cast<int>(e.icon)).add("timeout", e.timeout).str());
+      writeLine(JsonLine("balloon")
+                    .add("title", e.title)
+                    .add("text", e.text)
+                    .add("icon", static_cast<int>(e.icon))
+                    .add("timeout", e.timeout)
+                    .str());
       break;
     case K::BalloonHide:
       break;  // a new balloon replaces the old one; only shown balloons are reported
@@ -122,12 +137,16 @@ MessageAnswer HeadlessFrontEnd::messageBox(const std::string& caption, const std
   } else {
     answer = MessageAnswer::Ok;
   }
-  const char* answerText = answer == MessageAnswer::Yes ? "yes"
+  const char* answerText = answer == MessageAnswer::Yes  ? "yes"
                            : answer == MessageAnswer::No ? "no"
                                                          : "ok";
-  writeLine(JsonLine("message").add("caption", caption).add("text", text)
-                .add("icon", iconName(icon)).add("answer", answerText)
-                .add("queued", queued.has_value()).str());
+  writeLine(JsonLine("message")
+                .add("caption", caption)
+                .add("text", text)
+                .add("icon", iconName(icon))
+                .add("answer", answerText)
+                .add("queued", queued.has_value())
+                .str());
   return answer;
 }
 

@@ -19,9 +19,8 @@ int runHeadlessProgram(const std::function<void(TForm1&)>& wire) {
   frontEnd.attach(form);
   if (wire) wire(form);
 
-  watchTerminationSignals([&loop, &form](int) {
-    loop.post([&form] { form.terminateBySignal(); });
-  });
+  watchTerminationSignals(
+      [&loop, &form](int) { loop.post([&form] { form.terminateBySignal(); }); });
   // Commands from standard input. At its end the program keeps running (it may be started
   // with no input at all); a signal or "Sair1Click" ends it.
   std::thread([&loop, &frontEnd] {

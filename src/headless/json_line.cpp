@@ -10,9 +10,11 @@ namespace {
 // Length of a valid UTF-8 sequence at s[i], or 0.
 size_t validSequence(std::string_view s, size_t i) {
   const auto b0 = static_cast<unsigned char>(s[i]);
-  size_t len = b0 < 0x80 ? 1 : (b0 & 0xE0) == 0xC0 ? 2 : (b0 & 0xF0) == 0xE0 ? 3
-               : (b0 & 0xF8) == 0xF0                ? 4
-                                                    : 0;
+  size_t len = b0 < 0x80             ? 1
+               : (b0 & 0xE0) == 0xC0 ? 2
+               : (b0 & 0xF0) == 0xE0 ? 3
+               : (b0 & 0xF8) == 0xF0 ? 4
+                                     : 0;
   if (len == 0 || i + len > s.size()) return 0;
   for (size_t k = 1; k < len; ++k) {
     if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;

@@ -15,8 +15,12 @@ class JsonLine {
  public:
   explicit JsonLine(std::string_view event);
   JsonLine& add(std::string_view key, std::string_view value);
-  JsonLine& add(std::string_view key, const char* value) { return add(key, std::string_view(value)); }
-  JsonLine& add(std::string_view key, const std::string& value) { return add(key, std::string_view(value)); }
+  JsonLine& add(std::string_view key, const char* value) {
+    return add(key, std::string_view(value));
+  }
+  JsonLine& add(std::string_view key, const std::string& value) {
+    return add(key, std::string_view(value));
+  }
   JsonLine& add(std::string_view key, bool value);
   JsonLine& add(std::string_view key, int value);
   JsonLine& addNull(std::string_view key);

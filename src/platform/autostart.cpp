@@ -38,8 +38,12 @@ void writeAutostartEntry(const std::string& name, const std::string& executable)
   const std::string entry =
       "[Desktop Entry]\n"
       "Type=Application\n"
-      "Name=" + name + "\n"
-      "Exec=" + quoteExec(executable) + "\n"
+      "Name=" +
+      name +
+      "\n"
+      "Exec=" +
+      quoteExec(executable) +
+      "\n"
       "Terminal=false\n"
       "X-GNOME-Autostart-enabled=true\n";
   try {

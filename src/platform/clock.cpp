@@ -1,9 +1,9 @@
 #include "platform/clock.h"
 
+#include <sys/time.h>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <sys/time.h>
 
 namespace dovra {
 namespace {
@@ -16,7 +16,9 @@ std::string twoDigits(int v) {
   return buf;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // Reads one field of one or two digits; false when there is none.
 bool readField(std::string_view text, size_t& i, int& value) {

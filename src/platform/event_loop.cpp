@@ -9,7 +9,9 @@ namespace dovra {
 Timer::Timer(EventLoop& loop, int intervalMs, EventLoop::Task onTick)
     : loop_(loop), intervalMs_(intervalMs), onTick_(std::move(onTick)) {}
 
-Timer::~Timer() { setEnabled(false); }
+Timer::~Timer() {
+  setEnabled(false);
+}
 
 void Timer::setEnabled(bool on) {
   if (on) {
@@ -41,7 +43,9 @@ int PosixEventLoop::startTimer(int intervalMs, Task onTick) {
   return id;
 }
 
-void PosixEventLoop::stopTimer(int id) { timers_.erase(id); }
+void PosixEventLoop::stopTimer(int id) {
+  timers_.erase(id);
+}
 
 PosixEventLoop::TimePoint PosixEventLoop::runReady() {
   // Tasks first, only those queued now: a task that posts another does not starve timers.
@@ -77,7 +81,9 @@ PosixEventLoop::TimePoint PosixEventLoop::runReady() {
   return next;
 }
 
-void PosixEventLoop::processEvents() { runReady(); }
+void PosixEventLoop::processEvents() {
+  runReady();
+}
 
 int PosixEventLoop::run() {
   while (!exiting()) {

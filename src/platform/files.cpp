@@ -1,12 +1,12 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <random>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace dovra {
 namespace {
@@ -42,7 +42,7 @@ std::string uniqueTemporaryBeside(const std::string& path) {
 }
 
 void writeFileAtomically(const std::string& path, std::string_view bytes) {
-  struct stat st{};
+  struct stat st {};
   const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   const std::string tmp = uniqueTemporaryBeside(path);
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));

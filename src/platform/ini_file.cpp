@@ -13,7 +13,9 @@
 namespace dovra {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -79,7 +81,9 @@ std::string singleLine(std::string_view value) {
 
 }  // namespace
 
-IniDocument::IniDocument(std::string bytes) : bytes_(std::move(bytes)) { split(); }
+IniDocument::IniDocument(std::string bytes) : bytes_(std::move(bytes)) {
+  split();
+}
 
 void IniDocument::split() {
   lines_.clear();
@@ -159,8 +163,7 @@ bool IniDocument::hasSection(std::string_view section) const {
   return false;
 }
 
-void IniDocument::setValue(std::string_view section, std::string_view key,
-                           std::string_view value) {
+void IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value) {
   const std::string v = singleLine(value);
   const std::string eol = lineEnding();
   const long h = findSection(section);
@@ -199,7 +202,9 @@ void IniDocument::setValue(std::string_view section, std::string_view key,
   split();
 }
 
-bool ProfileFile::exists() const { return fileExists(path_); }
+bool ProfileFile::exists() const {
+  return fileExists(path_);
+}
 
 IniDocument ProfileFile::load() const {
   try {

@@ -1,11 +1,11 @@
 #include "platform/instance_lock.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 
 namespace dovra {
 

@@ -1,8 +1,8 @@
 #include "platform/paths.h"
 
-#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -40,7 +40,9 @@ std::string programFolder() {
   return directoryPart(executablePath());
 }
 
-size_t lastSeparator(std::string_view path) { return path.find_last_of("/\\"); }
+size_t lastSeparator(std::string_view path) {
+  return path.find_last_of("/\\");
+}
 
 std::string directoryPart(std::string_view path) {
   const size_t i = lastSeparator(path);
@@ -53,12 +55,12 @@ std::string withTrailingSeparator(std::string folder) {
 }
 
 bool fileExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool directoryExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

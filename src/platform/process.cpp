@@ -10,7 +10,7 @@ extern char** environ;
 namespace dovra {
 
 bool startDetached(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (stat(path.c_str(), &st) != 0) return false;
   chmod(path.c_str(), st.st_mode | S_IXUSR | S_IXGRP | S_IXOTH);
 

@@ -1,7 +1,7 @@
 #include "platform/termination_signals.h"
 
-#include <csignal>
 #include <pthread.h>
+#include <csignal>
 #include <thread>
 
 namespace dovra {

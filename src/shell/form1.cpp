@@ -1,10 +1,10 @@
 #include "shell/form1.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <thread>
-#include <unistd.h>
 
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -13,7 +13,9 @@
 
 namespace dovra {
 
-std::string identifierFilePath() { return programFolder() + "/CONFIGURACAO/application.dvk"; }
+std::string identifierFilePath() {
+  return programFolder() + "/CONFIGURACAO/application.dvk";
+}
 
 std::string readFirstLine(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -184,8 +186,10 @@ void TForm1::registerHandlers() {
 
 bool TForm1::handlerReachable(const std::string& name) const {
   static const std::map<std::string, std::string> menuEntries = {
-      {"Mostrar1Click", "Mostrar1"},           {"BackUpManual1Click", "BackUpManual1"},
-      {"Pararservico1Click", "Pararservico1"}, {"Atualizardata1Click", "Atualizardata1"},
+      {"Mostrar1Click", "Mostrar1"},
+      {"BackUpManual1Click", "BackUpManual1"},
+      {"Pararservico1Click", "Pararservico1"},
+      {"Atualizardata1Click", "Atualizardata1"},
       {"Sair1Click", "Sair1"}};
   static const std::map<std::string, std::string> hiddenButtons = {
       {"SpeedButton4Click", "SpeedButton4"},
@@ -215,7 +219,9 @@ bool TForm1::runHandler(const std::string& name) {
   return true;
 }
 
-void TForm1::Timer1Timer() { scheduler_.Timer1Timer(); }
+void TForm1::Timer1Timer() {
+  scheduler_.Timer1Timer();
+}
 
 void TForm1::Timer3Timer() {
   Timer3.setEnabled(false);
@@ -237,17 +243,29 @@ void TForm1::CoolTrayIcon1DblClick() {
   }
 }
 
-void TForm1::showMainWindow() { window_.setWindowVisible(true); }
+void TForm1::showMainWindow() {
+  window_.setWindowVisible(true);
+}
 
-void TForm1::hideMainWindow() { window_.setWindowVisible(false); }
+void TForm1::hideMainWindow() {
+  window_.setWindowVisible(false);
+}
 
-void TForm1::Mostrar1Click() { showMainWindow(); }
+void TForm1::Mostrar1Click() {
+  showMainWindow();
+}
 
-void TForm1::Pararservico1Click() { Timer1.setEnabled(false); }
+void TForm1::Pararservico1Click() {
+  Timer1.setEnabled(false);
+}
 
-void TForm1::SpeedButton5Click() { hideMainWindow(); }
+void TForm1::SpeedButton5Click() {
+  hideMainWindow();
+}
 
-void TForm1::MemoBackupDblClick() { window_.setPageVisible("TabSheet3", true); }
+void TForm1::MemoBackupDblClick() {
+  window_.setPageVisible("TabSheet3", true);
+}
 
 void TForm1::Label8DblClick() {
   window_.setControlVisible("SpeedButton4", true);
@@ -265,7 +283,9 @@ void TForm1::SpeedButton4Click() {
   if (!state_.BackupRunning) launcher_.start(WorkerKind::Tauto);
 }
 
-void TForm1::SpeedButton12Click() { Timer3Timer(); }
+void TForm1::SpeedButton12Click() {
+  Timer3Timer();
+}
 
 void TForm1::Sair1Click() {
   Timer1.setEnabled(false);

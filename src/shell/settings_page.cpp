@@ -29,8 +29,7 @@ bool timeEditComplete(const std::string& text) {
          text[2] == ':' && digit(text[3]) && digit(text[4]);
 }
 
-constexpr const char* kInvalidMaskInput =
-    "Invalid input value.  Use escape key to abandon changes";
+constexpr const char* kInvalidMaskInput = "Invalid input value.  Use escape key to abandon changes";
 
 }  // namespace
 
@@ -68,8 +67,12 @@ void TForm1::maskEditExit(const std::string& edit, const std::string& key) {
   writeSetting(kBackup, key, text);
 }
 
-void TForm1::MaskEdit1Exit() { maskEditExit("MaskEdit1", kTempo1); }
-void TForm1::MaskEdit2Exit() { maskEditExit("MaskEdit2", kTempo2); }
+void TForm1::MaskEdit1Exit() {
+  maskEditExit("MaskEdit1", kTempo1);
+}
+void TForm1::MaskEdit2Exit() {
+  maskEditExit("MaskEdit2", kTempo2);
+}
 
 void TForm1::MaskEdit3Exit() {
   if (window_.editText("MaskEdit3") == "00:00") {
@@ -80,13 +83,17 @@ void TForm1::MaskEdit3Exit() {
   maskEditExit("MaskEdit3", kTempo3);
 }
 
-void TForm1::rbLocalExit() { writeSetting(kBackup, kLocalRemoto, window_.checked("rbLocal") ? "L" : "R"); }
-void TForm1::rbRemotoExit() { rbLocalExit(); }
+void TForm1::rbLocalExit() {
+  writeSetting(kBackup, kLocalRemoto, window_.checked("rbLocal") ? "L" : "R");
+}
+void TForm1::rbRemotoExit() {
+  rbLocalExit();
+}
 
 void TForm1::pickFolder(const std::string& prompt, const std::string& edit,
                         const std::string& key) {
-  const auto chosen = dialogs_.openFile({.title = prompt, .fileName = prompt,
-                                         .filter = "ALL files|*.*"});
+  const auto chosen =
+      dialogs_.openFile({.title = prompt, .fileName = prompt, .filter = "ALL files|*.*"});
   if (!chosen) return;
   const std::string folder = directoryPart(*chosen);
   if (directoryExists(folder)) {
@@ -114,10 +121,18 @@ void TForm1::clearFolder(const std::string& edit, const std::string& key) {
   window_.setEditText(edit, "");
 }
 
-void TForm1::SpeedButton7Click() { clearFolder("Edit1", kCaminhoBkpManual); }
-void TForm1::SpeedButton2Click() { clearFolder("Edit4", kCaminhoBkpManual2); }
-void TForm1::SpeedButton9Click() { clearFolder("Edit2", kEnderecoBackup); }
+void TForm1::SpeedButton7Click() {
+  clearFolder("Edit1", kCaminhoBkpManual);
+}
+void TForm1::SpeedButton2Click() {
+  clearFolder("Edit4", kCaminhoBkpManual2);
+}
+void TForm1::SpeedButton9Click() {
+  clearFolder("Edit2", kEnderecoBackup);
+}
 
-void TForm1::SpeedButton13Click() { writeAutostartEntry("BackUp Dovra", executablePath()); }
+void TForm1::SpeedButton13Click() {
+  writeAutostartEntry("BackUp Dovra", executablePath());
+}
 
 }  // namespace dovra

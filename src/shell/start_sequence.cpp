@@ -91,8 +91,8 @@ void TForm1::runStartSequence() {
                                         *parseTimeOfDay("09:30"));
   state_.BackupTime2 = readScheduleTime(file.readString(kBackup, kTempo2), state_.BackupTime2,
                                         *parseTimeOfDay("16:30"));
-  state_.FtpTime = readScheduleTime(file.readString(kBackup, kTempo3), state_.FtpTime,
-                                    *parseTimeOfDay("12:00"));
+  state_.FtpTime =
+      readScheduleTime(file.readString(kBackup, kTempo3), state_.FtpTime, *parseTimeOfDay("12:00"));
 
   if (utf8Length(state_.BackupFolder) < 5) {
     dialogs_.messageBox(kCaption,
@@ -178,10 +178,10 @@ void TForm1::continueStartSequence() {
                          utf8Left(db.Query1.Fields[1].AsString(), 30);
 
     window_.setHint("BackUp Dovra \rEmpresa: " + state_.CompanyText + "\r" + "\r" +
-                    "Backup do dia pendente - faça o backup" + " - Versão: " +
-                    std::to_string(state_.ProgramVersion));
-    window_.setCaption(window_.caption() + " - " + state_.CompanyText + " - Versão: " +
-                       std::to_string(state_.ProgramVersion));
+                    "Backup do dia pendente - faça o backup" +
+                    " - Versão: " + std::to_string(state_.ProgramVersion));
+    window_.setCaption(window_.caption() + " - " + state_.CompanyText +
+                       " - Versão: " + std::to_string(state_.ProgramVersion));
 
     state_.ProgressMaximum = firstRowInteger(db.Query1, erp::kCountUserTables);
     state_.ProgressMaximum += firstRowInteger(db.Query1, erp::kCountSystemIndexSegments);

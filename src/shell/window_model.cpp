@@ -37,7 +37,9 @@ WindowModel::WindowModel(EventLoop& loop) : loop_(loop) {
   checks_["rbLocal"] = true;
 }
 
-void WindowModel::setObserver(UiObserver* observer) { observer_ = observer; }
+void WindowModel::setObserver(UiObserver* observer) {
+  observer_ = observer;
+}
 
 void WindowModel::notify(UiEvent event) {
   if (!observer_) return;
@@ -49,7 +51,9 @@ void WindowModel::notify(UiEvent event) {
   }
 }
 
-WindowModel::Label& WindowModel::label(const std::string& name) { return labels_[name]; }
+WindowModel::Label& WindowModel::label(const std::string& name) {
+  return labels_[name];
+}
 
 void WindowModel::setCaption(const std::string& text) {
   {
@@ -286,7 +290,9 @@ bool WindowModel::windowVisible() const {
   return windowVisible_;
 }
 
-void WindowModel::setBusyCursor(bool busy) { notify({.kind = UiEvent::Kind::Cursor, .flag = busy}); }
+void WindowModel::setBusyCursor(bool busy) {
+  notify({.kind = UiEvent::Kind::Cursor, .flag = busy});
+}
 
 void WindowModel::setHint(const std::string& text) {
   {
@@ -301,21 +307,27 @@ std::string WindowModel::hint() const {
   return hint_;
 }
 
-std::string WindowModel::trayTip() const { return utf8Left(hint(), kTrayTipLength); }
+std::string WindowModel::trayTip() const {
+  return utf8Left(hint(), kTrayTipLength);
+}
 
-bool WindowModel::waitingForStart() const { return hint() == kStartupHint; }
+bool WindowModel::waitingForStart() const {
+  return hint() == kStartupHint;
+}
 
 void WindowModel::showBalloon(const std::string& title, const std::string& text, BalloonIcon icon,
                               int timeoutSeconds) {
   hideBalloon();
   notify({.kind = UiEvent::Kind::Balloon,
-        .text = utf8Left(text, kBalloonTextLength),
-        .title = utf8Left(title, kBalloonTitleLength),
-        .icon = icon,
-        .timeout = timeoutSeconds});
+          .text = utf8Left(text, kBalloonTextLength),
+          .title = utf8Left(title, kBalloonTitleLength),
+          .icon = icon,
+          .timeout = timeoutSeconds});
 }
 
-void WindowModel::hideBalloon() { notify({.kind = UiEvent::Kind::BalloonHide}); }
+void WindowModel::hideBalloon() {
+  notify({.kind = UiEvent::Kind::BalloonHide});
+}
 
 void WindowModel::setTrayIconVisible(bool visible) {
   {

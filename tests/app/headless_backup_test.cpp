@@ -1,8 +1,8 @@
 // The real program, headless, against the real server: the start, the retries, and both
 // backups driven through standard input.
+#include <gtest/gtest.h>
 #include <csignal>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 #include "archive/archive_reader.h"
 #include "support/firebird_env.h"
@@ -28,7 +28,8 @@ class HeadlessDatabase : public ::testing::Test {
       std::filesystem::create_directories(home->path() / d);
       std::filesystem::permissions(home->path() / d, std::filesystem::perms::all);
     }
-    test::writeIdentifierFile(home->path() / "program" / "CONFIGURACAO" / "application.dvk", "LOJA");
+    test::writeIdentifierFile(home->path() / "program" / "CONFIGURACAO" / "application.dvk",
+                              "LOJA");
   }
   void writeSettings(const test::SampleErp& erp, const std::string& password) {
     test::SampleSettings s;

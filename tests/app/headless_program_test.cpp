@@ -1,8 +1,8 @@
 // The real program, headless, driven through its standard input and read back from its
 // JSON events.
+#include <gtest/gtest.h>
 #include <csignal>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 #include "support/program_process.h"
 #include "support/temp_dir.h"

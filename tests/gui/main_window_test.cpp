@@ -1,5 +1,6 @@
 // The Qt front end on the offscreen platform: the window, its pages and named controls,
 // and the tray stand-in, driven through the same form as the program.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,7 +9,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 #include "gui/main_window.h"
 #include "gui/qt_event_loop.h"
@@ -63,10 +63,10 @@ TEST_F(QtWindowTest, WindowHasItsCaptionSizePagesAndNamedControls) {
                            "lbDecompress", "lbStatusDecompres", "Label8", "Label14"}) {
     EXPECT_NE(find<QLabel>(name), nullptr) << name;
   }
-  for (const char* name : {"spbBackup", "SpeedButton5", "SpeedButton4", "SpeedButton3",
-                           "SpeedButton12", "SpeedButton6", "SpeedButton7", "SpeedButton1",
-                           "SpeedButton2", "SpeedButton8", "SpeedButton9", "SpeedButton13",
-                           "SpeedButton10", "SpeedButton11"}) {
+  for (const char* name :
+       {"spbBackup", "SpeedButton5", "SpeedButton4", "SpeedButton3", "SpeedButton12",
+        "SpeedButton6", "SpeedButton7", "SpeedButton1", "SpeedButton2", "SpeedButton8",
+        "SpeedButton9", "SpeedButton13", "SpeedButton10", "SpeedButton11"}) {
     EXPECT_NE(find<QPushButton>(name), nullptr) << name;
   }
   EXPECT_EQ(find<QPushButton>("spbBackup")->text(), "Backup Manual");
@@ -104,7 +104,8 @@ TEST_F(QtWindowTest, ScreenshotOfTheWindowAndTheTrayStandIn) {
   form.window().setLabel("lbArquivo", "ERP, NFE");
   form.window().setLabel("lbStatus", "Backup realizado com sucesso", LabelColor::Highlight);
   form.window().memoAdd("MemoBackup", "gbak:readied database /var/lib/erp/ERP.FDB for backup");
-  form.window().memoAdd("MemoBackup", "Copia realizada com sucesso para localhost:/var/lib/erp/ERP.FDB");
+  form.window().memoAdd("MemoBackup",
+                        "Copia realizada com sucesso para localhost:/var/lib/erp/ERP.FDB");
   form.showMainWindow();
   QApplication::processEvents();
   const std::filesystem::path out = std::filesystem::path(DOVRA_BINARY_DIR) / "test-artifacts";

@@ -7,7 +7,9 @@
 namespace dovra {
 namespace {
 
-double hm(int h, int n, int s = 0) { return (h * 3600.0 + n * 60 + s) / 86400.0; }
+double hm(int h, int n, int s = 0) {
+  return (h * 3600.0 + n * 60 + s) / 86400.0;
+}
 
 TEST(TimeText, ParsesHoursMinutesAndOptionalSeconds) {
   EXPECT_DOUBLE_EQ(*parseTimeOfDay("09:30"), hm(9, 30));

@@ -1,10 +1,10 @@
 #include "platform/ini_file.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <filesystem>
 
 #include "platform/error.h"
 #include "support/temp_dir.h"

@@ -46,8 +46,8 @@ TEST(Cripto, ModeOneUndoesAnyOtherModeByteForByte) {
 
 TEST(Cripto, KnownScrambledTextUnscrambles) {
   // "masterkey" scrambled with mode 0 by hand: each byte minus 10, 11, ..., 18.
-  const std::string scrambled = bytes({'m' - 10, 'a' - 11, 's' - 12, 't' - 13, 'e' - 14,
-                                       'r' - 15, 'k' - 16, 'e' - 17, 'y' - 18});
+  const std::string scrambled = bytes(
+      {'m' - 10, 'a' - 11, 's' - 12, 't' - 13, 'e' - 14, 'r' - 15, 'k' - 16, 'e' - 17, 'y' - 18});
   EXPECT_EQ(cripto(scrambled, 1), "masterkey");
 }
 

@@ -3,15 +3,15 @@
 // DOVRA_PROGRAM_DIR point into a fresh temporary folder).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-#include "platform/posix_event_loop.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/posix_event_loop.h"
 #include "platform/text_codec.h"
 #include "shell/cripto.h"
 #include "shell/form1.h"
@@ -54,9 +54,12 @@ class FormFixture : public ::testing::Test {
 
   // Writes the identifier file with `id` scrambled, as installations store it.
   void writeIdentifier(const std::string& id) {
-    writeFile(programDir / "CONFIGURACAO" / "application.dvk", scramble(id) + "\r\nsegunda linha\r\n");
+    writeFile(programDir / "CONFIGURACAO" / "application.dvk",
+              scramble(id) + "\r\nsegunda linha\r\n");
   }
-  std::string settingsPath(const std::string& id) const { return (windowsDir / (id + ".dvk")).string(); }
+  std::string settingsPath(const std::string& id) const {
+    return (windowsDir / (id + ".dvk")).string();
+  }
 
   TempDir dir;
   std::filesystem::path windowsDir, programDir;

@@ -100,12 +100,14 @@ TEST_F(SettingsPageTest, FolderPickersStoreTheFolderWithItsTrailingSeparator) {
 }
 
 TEST_F(SettingsPageTest, LimparEmptiesTheKeyAndTheField) {
-  writeFile(file, "[backup]\r\ncaminhobkpmanual=/m/\r\ncaminhobkpmanual2=/x/\r\nenderecobackup=/a/\r\n");
+  writeFile(file,
+            "[backup]\r\ncaminhobkpmanual=/m/\r\ncaminhobkpmanual2=/x/\r\nenderecobackup=/a/\r\n");
   form->window().setEditText("Edit2", "/a/");
   form->SpeedButton7Click();
   form->SpeedButton2Click();
   form->SpeedButton9Click();
-  EXPECT_EQ(readFile(file), "[backup]\r\ncaminhobkpmanual=\r\ncaminhobkpmanual2=\r\nenderecobackup=\r\n");
+  EXPECT_EQ(readFile(file),
+            "[backup]\r\ncaminhobkpmanual=\r\ncaminhobkpmanual2=\r\nenderecobackup=\r\n");
   EXPECT_EQ(form->window().editText("Edit2"), "");
 }
 

@@ -3,9 +3,9 @@
 #include "shell/form_test_support.h"
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <atomic>
 
 #include "support/firebird_env.h"
 
@@ -161,8 +161,9 @@ TEST_F(StartDatabaseTest, WaitsForAServerThatStartsLateWhileTheTrayKeepsAnswerin
   writeSettings(location, location);
   form->timerIniciaTimer();
   EXPECT_FALSE(runUntilReady(5s));  // two retries and more, no server
-  form->CoolTrayIcon1Click();  // the tray still answers: the waiting balloon
-  EXPECT_EQ(log.of(UiEvent::Kind::Balloon).back().text, "Aguarde o sistema está sendo inicializado.");
+  form->CoolTrayIcon1Click();       // the tray still answers: the waiting balloon
+  EXPECT_EQ(log.of(UiEvent::Kind::Balloon).back().text,
+            "Aguarde o sistema está sendo inicializado.");
   late.start();
   ASSERT_TRUE(runUntilReady(20s));
   EXPECT_FALSE(form->window().waitingForStart());

@@ -11,7 +11,9 @@ using test::readFile;
 using test::scramble;
 using test::writeFile;
 
-double hm(int h, int n) { return (h * 60.0 + n) / 1440.0; }
+double hm(int h, int n) {
+  return (h * 60.0 + n) / 1440.0;
+}
 
 class StartSettingsTest : public test::FormFixture {
  protected:

@@ -82,7 +82,8 @@ TEST_F(FormFixture, HiddenButtonsStopTheSchedulerAndStartOnlyWhatIsNotRunning) {
   EXPECT_EQ(backups, 0);
   form->state().BackupRunning.set(false);
   form->SpeedButton4Click();
-  for (int i = 0; i < 200 && backups == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 200 && backups == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(backups, 1);
 }
 
@@ -108,7 +109,8 @@ TEST_F(FormFixture, ExitStopsTimersRemovesTheIconClosesTheWindowAndEndsWithZero)
   // Balloon hidden before the icon goes, the icon before the window closes.
   std::vector<K> order;
   for (const auto& e : log.events) {
-    if (e.kind == K::BalloonHide || e.kind == K::TrayIcon || e.kind == K::Window) order.push_back(e.kind);
+    if (e.kind == K::BalloonHide || e.kind == K::TrayIcon || e.kind == K::Window)
+      order.push_back(e.kind);
   }
   ASSERT_GE(order.size(), 3u);
   EXPECT_EQ(std::vector<K>(order.end() - 3, order.end()),
