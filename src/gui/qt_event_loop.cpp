@@ -20,10 +20,11 @@ int QtEventLoop::startTimer(int intervalMs, Task onTick) {
   QObject::connect(e.timer.get(), &QTimer::timeout, &context_,
                    [running = e.running, onTick = std::move(onTick)] {
                      if (*running) return;  // the previous tick is still running
+                     // A timer stopped by its own tick is deleted later, so this lambda
+                     // outlives the tick.
                      *running = true;
-                     const std::shared_ptr<bool> guard = running;
                      onTick();
-                     *guard = false;
+                     *running = false;
                    });
   e.timer->start();
   timers_[id] = std::move(e);
