@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -179,21 +180,6 @@ TEST_F(DailyUploadTest, AnInterruptedAttemptIsResumedWithTheMissingTailOnly) {
   EXPECT_FALSE(fs::exists(uploadRecordPath(archivePath())));
 }
 
-TEST_F(DailyUploadTest, ACompleteTemporaryIsNotSentAgain) {
-  const std::string archive = pattern(5000);
-  writeArchive(archive);
-  placeRemote("ERP.zlib_temp", archive);
-  recordUploadStart(archivePath(), company1Folder() + "/ERP.zlib_temp");
-
-  runUpload();
-
-  EXPECT_EQ(log(), kFirstUploadLog);
-  EXPECT_TRUE(transfers().empty());
-  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
-  EXPECT_EQ(reports().size(), 2u);
-  EXPECT_EQ(uploadDate(), serverToday());
-}
-
 TEST_F(DailyUploadTest, YesterdaysFinalFileIsReplacedOnlyOnceTheNewOneIsComplete) {
   placeRemote("ERP.zlib", pattern(7000, 9));
   const std::string archive = pattern(5000);
@@ -215,53 +201,70 @@ TEST_F(DailyUploadTest, YesterdaysFinalFileIsReplacedOnlyOnceTheNewOneIsComplete
   EXPECT_LT(at("DELE " + final + " 250"), at("RNTO " + final));
 }
 
-TEST_F(DailyUploadTest, ATemporaryLeftByAnotherArchiveIsRemovedBeforeTheWholeArchiveGoes) {
-  const std::string temp = company1Folder() + "/ERP.zlib_temp";
-
-  // Left by a different archive of the same size, whose record is still there.
-  writeArchive(pattern(5000, 2));
-  recordUploadStart(archivePath(), temp);
-  placeRemote("ERP.zlib_temp", pattern(5000, 2).substr(0, 1000));
+// A temporary left on the server is resumed only when the resume record says it came from
+// this archive and this folder and it is not longer than the archive; otherwise it is
+// removed and the whole archive goes.
+TEST_F(DailyUploadTest, ATemporaryLeftOnTheServerIsKeptOnlyWhenItsRecordMatches) {
   const std::string archive = pattern(5000, 3);
+  const std::string temp = company1Folder() + "/ERP.zlib_temp";
+  const std::string whole = "APPE " + tempPath() + " completed=1 bytes=5000";
+  struct Case {
+    const char* why;
+    std::function<void()> leave;  // what the earlier attempt left
+    bool sent;                    // whether the archive goes again
+    int removed;                  // temporaries removed so far
+  };
+  const std::vector<Case> cases = {
+      {"complete, with its record: not sent again",
+       [&] {
+         recordUploadStart(archivePath(), temp);
+         placeRemote("ERP.zlib_temp", archive);
+       },
+       false, 0},
+      {"larger than the archive",
+       [&] {
+         recordUploadStart(archivePath(), temp);
+         placeRemote("ERP.zlib_temp", archive + pattern(3000, 5));
+       },
+       true, 1},
+      {"left by another archive of the same size, whose record is still there",
+       [&] {
+         writeArchive(pattern(5000, 2));
+         recordUploadStart(archivePath(), temp);
+         placeRemote("ERP.zlib_temp", pattern(5000, 2).substr(0, 1000));
+         writeArchive(archive);
+       },
+       true, 2},
+      {"without any record: its origin is unknown",
+       [&] { placeRemote("ERP.zlib_temp", pattern(2500, 4)); }, true, 3},
+      {"a record for the same archive but another folder",
+       [&] {
+         recordUploadStart(archivePath(), "autalizar_cnpj/ERP.zlib_temp");
+         placeRemote("ERP.zlib_temp", archive.substr(0, 1000));
+       },
+       true, 4},
+  };
   writeArchive(archive);
-  runUpload();
-  EXPECT_EQ(log(), kFirstUploadLog);
-  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
-  EXPECT_EQ(transfers(), Lines{"APPE " + tempPath() + " completed=1 bytes=5000"});
-  EXPECT_EQ(removedTemporaries(), 1);
-
-  // Without any record the temporary's origin is unknown: removed as well.
-  mainSql("update PARGERAL set PRGDATAFTP = null");
-  form->window().memoClear("mLog");
-  fs::remove(uploadRecordPath(archivePath()));
-  placeRemote("ERP.zlib_temp", pattern(2500, 4));
-  runUpload();
-  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
-  EXPECT_EQ(removedTemporaries(), 2);
-  EXPECT_EQ(transfers().back(), "APPE " + tempPath() + " completed=1 bytes=5000");
-
-  // A record for the same archive but another folder does not match either.
-  mainSql("update PARGERAL set PRGDATAFTP = null");
-  recordUploadStart(archivePath(), "autalizar_cnpj/ERP.zlib_temp");
-  placeRemote("ERP.zlib_temp", archive.substr(0, 1000));
-  runUpload();
-  EXPECT_EQ(removedTemporaries(), 3);
-  EXPECT_EQ(transfers().back(), "APPE " + tempPath() + " completed=1 bytes=5000");
-  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
-}
-
-TEST_F(DailyUploadTest, ATemporaryLargerThanTheArchiveIsRemoved) {
-  const std::string archive = pattern(5000);
-  writeArchive(archive);
-  recordUploadStart(archivePath(), company1Folder() + "/ERP.zlib_temp");
-  placeRemote("ERP.zlib_temp", archive + pattern(3000, 5));
-
-  runUpload();
-
-  EXPECT_EQ(log(), kFirstUploadLog);
-  EXPECT_EQ(transfers(), Lines{"APPE " + tempPath() + " completed=1 bytes=5000"});
-  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
-  EXPECT_EQ(uploadDate(), serverToday());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    mainSql("update PARGERAL set PRGDATAFTP = null");
+    form->window().memoClear("mLog");
+    fs::remove(remote("ERP.zlib"));
+    fs::remove(uploadRecordPath(archivePath()));
+    const size_t transfersBefore = transfers().size();
+    const size_t reportsBefore = reports().size();
+    c.leave();
+    runUpload();
+    EXPECT_EQ(log(), kFirstUploadLog);
+    EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+    EXPECT_EQ(transfers().size(), transfersBefore + (c.sent ? 1 : 0));
+    if (c.sent) {
+      EXPECT_EQ(transfers().back(), whole);
+    }
+    EXPECT_EQ(removedTemporaries(), c.removed);
+    EXPECT_EQ(reports().size(), reportsBefore + 2);
+    EXPECT_EQ(uploadDate(), serverToday());
+  }
 }
 
 TEST_F(DailyUploadTest, TheCompanyFolderFollowsTheFirstCnpj) {

@@ -12,10 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +27,7 @@
 #include "support/fakes.h"
 #include "support/firebird_env.h"
 #include "support/temp_dir.h"
+#include "support/test_helpers.h"
 #include "support/test_servers.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/daily_upload.h"
@@ -38,39 +37,6 @@
 namespace dovra::test {
 
 namespace fs = std::filesystem;
-
-// Deterministic bytes; different seeds give different contents.
-inline std::string pattern(size_t size, unsigned seed = 1) {
-  std::string bytes(size, '\0');
-  unsigned x = seed * 2654435761u + 12345u;
-  for (auto& b : bytes) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) old_ = old;
-    ::setenv(name_.c_str(), value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 class TransferTest : public FirebirdTest {
  protected:
@@ -84,16 +50,13 @@ class TransferTest : public FirebirdTest {
     ftpServer = std::make_unique<FtpTestServer>(dir.path() / "ftp");
     nfeServer = std::make_unique<FtpTestServer>(dir.path() / "nfeftp");
     web = std::make_unique<HttpTestServer>(dir.path() / "web");
-    envs.push_back(
-        std::make_unique<ScopedEnv>("DOVRA_WINDOWS_DIR", (dir.path() / "windows").string()));
-    envs.push_back(
-        std::make_unique<ScopedEnv>("DOVRA_PROGRAM_DIR", (dir.path() / "program").string()));
-    envs.push_back(std::make_unique<ScopedEnv>("XDG_RUNTIME_DIR", dir.path().string()));
-    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_FTP_HOST", "127.0.0.1"));
+    setEnv("DOVRA_WINDOWS_DIR", (dir.path() / "windows").string());
+    setEnv("DOVRA_PROGRAM_DIR", (dir.path() / "program").string());
+    setEnv("XDG_RUNTIME_DIR", dir.path().string());
+    setEnv("DOVRA_FTP_HOST", "127.0.0.1");
     useUploadServer(ftpServer->port());
-    envs.push_back(
-        std::make_unique<ScopedEnv>("DOVRA_NFE_FTP_PORT", std::to_string(nfeServer->port())));
-    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_WEB_HOST", web->hostPort()));
+    useNfeServer(nfeServer->port());
+    setEnv("DOVRA_WEB_HOST", web->hostPort());
 
     const LocalDateTime now = SystemClock().now();
     clock.set(ManualClock::at(now.year, now.month, now.day, 13, 0, 0));
@@ -140,13 +103,12 @@ class TransferTest : public FirebirdTest {
     while (!envs.empty()) envs.pop_back();
   }
 
+  void setEnv(const std::string& name, const std::string& value) {
+    envs.push_back(std::make_unique<ScopedEnv>(name, value));
+  }
   // Points the upload service at another port (a scripted fault server, a refused port).
-  void useUploadServer(int port) {
-    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_FTP_PORT", std::to_string(port)));
-  }
-  void useNfeServer(int port) {
-    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_NFE_FTP_PORT", std::to_string(port)));
-  }
+  void useUploadServer(int port) { setEnv("DOVRA_FTP_PORT", std::to_string(port)); }
+  void useNfeServer(int port) { setEnv("DOVRA_NFE_FTP_PORT", std::to_string(port)); }
 
   // Runs a statement on the main (or NF-e) database in a connection of its own, committed.
   void mainSql(const std::string& statement) { runSql(sample->erp().mainLocation, statement); }
