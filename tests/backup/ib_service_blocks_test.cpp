@@ -59,19 +59,6 @@ TEST(BackupRequest, VerboseBackupOfOneFile) {
                                          "/bkp/ERP_AUTO.fbk");
 }
 
-TEST(BackupRequest, FactorBlankLinesAndLengthForm) {
-  TIBBackupService svc;
-  svc.DatabaseName = "db";
-  svc.BlockingFactor = 0x0102;
-  svc.Options = 0x21;
-  svc.BackupFile.Add("   ");
-  svc.BackupFile.Add("a.fbk=300");
-  svc.BackupFile.Add("b=c.fbk");  // "=" without a number after it: one file name
-  EXPECT_EQ(svc.BuildStartRequest(), bytes({1, 106, 2, 0}) + "db" + bytes({108, 0x21, 0, 0, 0}) +
-                                         bytes({6, 2, 1, 0, 0}) + bytes({5, 5, 0}) + "a.fbk" +
-                                         bytes({7, 0x2c, 1, 0, 0}) + bytes({5, 7, 0}) + "b=c.fbk");
-}
-
 TEST(BackupRequest, LongNamesUseTwoLengthBytesAndADatabaseIsRequired) {
   TIBBackupService svc;
   svc.DatabaseName = std::string(300, 'd');
@@ -93,26 +80,6 @@ TEST(RestoreRequest, AsTheRestoreDialogueSetsItUp) {
   EXPECT_EQ(svc.BuildStartRequest(), bytes({2, 108, 0, 0x20, 0, 0, 107, 10, 0, 0x20, 0, 0}) +
                                          bytes({5, 12, 0}) + "/bkp/ERP.fbk" + bytes({106, 12, 0}) +
                                          "/bkp/ERP.fdb");
-}
-
-TEST(RestoreRequest, DefaultsBuffersBlankLinesAndLengths) {
-  TIBRestoreService svc;
-  EXPECT_EQ(svc.Options, 0x2000u);
-  EXPECT_EQ(svc.PageSize, 4096);
-  EXPECT_FALSE(svc.Verbose);
-  svc.PageBuffers = 75;
-  svc.BackupFile.Add("");
-  svc.DatabaseName.Add("part1.fdb=1000");
-  svc.DatabaseName.Add("part2.fdb");
-  EXPECT_EQ(svc.BuildStartRequest(),
-            bytes({2, 108, 0, 0x20, 0, 0, 10, 0, 0x10, 0, 0, 9, 75, 0, 0, 0}) + bytes({106, 9, 0}) +
-                "part1.fdb" + bytes({11, 0xe8, 3, 0, 0}) + bytes({106, 9, 0}) + "part2.fdb");
-
-  // A cancelled file choice leaves no backup file: the request goes out without one.
-  TIBRestoreService noFile;
-  noFile.DatabaseName.Add(".fdb");
-  EXPECT_EQ(noFile.BuildStartRequest(),
-            bytes({2, 108, 0, 0x20, 0, 0, 10, 0, 0x10, 0, 0, 106, 4, 0}) + ".fdb");
 }
 
 TEST(OutputAnswer, LineEndAndMalformedAnswers) {

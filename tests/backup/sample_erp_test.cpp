@@ -131,19 +131,6 @@ TEST_F(SampleErpDatabases, GrowsToTheRequestedSizeAndNeverOverwrites) {
   EXPECT_GE(std::filesystem::file_size(dir.file("LOJA.fdb")), 12u * 1024 * 1024);
   EXPECT_LT(std::filesystem::file_size(dir.file("LOJA.fdb")), 20u * 1024 * 1024);
 
-  IbDatabase nfe;
-  nfe.DatabaseName = dir.remote("LOJA_NFE.fdb");
-  nfe.Params = {"user_name=" + env.user, "password=" + env.password};
-  IbTransaction tr(nfe);
-  IbQuery q(nfe, tr);
-  q.SetSQL("select count(*), sum(iif(NFEFTP = 'N', 1, 0)) from NFE");
-  q.Open();
-  EXPECT_EQ(q.Fields[0].AsInteger(), 3);
-  EXPECT_EQ(q.Fields[1].AsInteger(), 3);
-  q.Close();
-  tr.Commit();
-  nfe.Close();
-
   const auto size = std::filesystem::file_size(dir.file("LOJA.fdb"));
   const MakerRun again = runMaker("database --dir " + dir.path().string() + " --name LOJA --user " +
                                   env.user + " --password " + env.password);

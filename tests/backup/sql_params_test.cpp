@@ -108,13 +108,6 @@ TEST(DatabaseParameterBlock, CredentialsAsWindows1252AndCharacterSet) {
                                std::string("\x3f\x04\x03\x00\x00\x00", 6);  // sql_dialect 3
   EXPECT_EQ(dpb, expected);
 
-  StringList withCharset;
-  withCharset.Add("isc_dpb_user_name=u");
-  withCharset.Add("LC_CTYPE=UTF8");
-  withCharset.Add("  =ignored");
-  EXPECT_EQ(IbDatabase::buildDpb(withCharset, 1),
-            std::string("\x01\x1c\x01u\x30\x04UTF8\x3f\x04\x01\x00\x00\x00", 16));
-
   StringList unknown;
   unknown.Add("page_size=8192");
   EXPECT_EQ(test::errorText([&] { IbDatabase::buildDpb(unknown, 3); }), "DPB Constant Unknown");
