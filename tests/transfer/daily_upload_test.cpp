@@ -24,18 +24,11 @@ using namespace fault;
 using Script = std::vector<Step>;
 using Lines = std::vector<std::string>;
 
-Script operator+(Script a, const Script& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // A scripted server's side of a first attempt up to the start of the transfer: the login,
 // the company folder, no temporary yet (SIZE and DELE answered 550), PASV and APPE.
 Script untilAppe(const std::string& folder) {
   // clang-format off
-  return {reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
-          expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
-          expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+  return login() + Script{expect("CWD /"), reply("250 ok"),
           expect("MKD " + folder), reply("550 exists"), expect("CWD " + folder), reply("250 ok"),
           expect("SIZE ERP.zlib_temp"), reply("550 No such file."),
           expect("DELE ERP.zlib_temp"), reply("550 No such file."),

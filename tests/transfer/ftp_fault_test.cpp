@@ -25,24 +25,6 @@ using namespace test::fault;
 using Script = std::vector<Step>;
 using Lines = std::vector<std::string>;
 
-Script operator+(Script a, const Script& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-// The login after `greeting`, ending with SYST's `syst` reply.
-Script login(Step greeting = reply("220 ready"), const std::string& syst = "215 UNIX Type: L8") {
-  return {greeting,
-          expect("USER copia_ftp_dovra"),
-          reply("331 password?"),
-          expect("PASS lotusgravelz2"),
-          reply("230 logged in"),
-          expect("TYPE I"),
-          reply("200 binary"),
-          expect("SYST"),
-          reply(syst)};
-}
-
 void setUp(TIdFTP& ftp, const FaultFtpServer& server, int readTimeoutMs = 3000) {
   ftp.Host = server.host();
   ftp.Port = server.port();

@@ -230,10 +230,7 @@ TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   add(a);
   const std::string folder = company1Folder();
   // clang-format off
-  FaultFtpServer stalled({
-      reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
-      expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
-      expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+  FaultFtpServer stalled(login() + std::vector<Step>{expect("CWD /"), reply("250 ok"),
       expect("MKD " + folder), reply("257 made"), expect("CWD " + folder), reply("250 ok"),
       expect("MKD XMLS"), reply("257 made"), expect("CWD XMLS"), reply("250 ok"),
       expect("MKD 1"), reply("257 made"), expect("CWD 1"), reply("250 ok"),
@@ -242,6 +239,7 @@ TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   // clang-format on
   useNfeServer(stalled.port());
 
+  // The scheduler's tick starts the export on its own thread.
   form->Timer1Timer();
   const auto storing = [&stalled] {
     for (const std::string& c : stalled.commands()) {
@@ -264,22 +262,6 @@ TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   EXPECT_TRUE(loop.exiting());
   EXPECT_EQ(sent(a), "N");
   EXPECT_EQ(stalled.finish(), "");
-}
-
-TEST_F(NfeExportTest, TheSchedulerTickStartsTheExportWhenNothingElseRuns) {
-  add(a);
-  form->state().FtpRunning.set(true);
-  form->Timer1Timer();
-  EXPECT_FALSE(form->launcher().running(WorkerKind::TXML));
-  form->state().FtpRunning.set(false);
-
-  form->Timer1Timer();
-  for (int i = 0; i < 500 && form->launcher().running(WorkerKind::TXML); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_FALSE(form->launcher().running(WorkerKind::TXML));
-  EXPECT_EQ(sent(a), "S");
-  EXPECT_EQ(readFile(remoteFile(a)), stored(a));
 }
 
 }  // namespace

@@ -135,10 +135,7 @@ TEST_F(SelfUpdateTest, AnUpdaterThatIsMissingOrCutShortOrCannotStartLeavesThePro
   {
     SCOPED_TRACE("cut short");
     // clang-format off
-    FaultFtpServer cut({
-        reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
-        expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
-        expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+    FaultFtpServer cut(login() + std::vector<Step>{expect("CWD /"), reply("250 ok"),
         expect("CWD exe"), reply("250 ok"), expect("PASV"), pasv(), acceptData(),
         expect("RETR Renovador.exe"),
         reply("150 Opening BINARY mode data connection (5000 bytes)."),
