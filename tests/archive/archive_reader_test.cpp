@@ -12,9 +12,9 @@ namespace {
 using test::buildArchive;
 using test::bytesOf;
 using test::entryOf;
+using test::errorText;
 using test::highlyCompressible;
 using test::le32;
-using test::messageOf;
 using test::namesIn;
 using test::randomBytes;
 using test::RawEntry;
@@ -71,27 +71,16 @@ class ArchiveReader : public ::testing::Test {
 // The first prefix of deterministic random data whose zlib stream is exactly 65,536 bytes.
 std::string compressingToOneBuffer() {
   const std::string data = randomBytes(70000, 42);
-  const size_t n = test::prefixCompressingTo(data, 65536, 65400, 65600);
-  if (n == 0) throw std::runtime_error("no prefix compresses to 65,536 bytes");
-  return data.substr(0, n);
+  for (size_t n = 65400; n < 65600; ++n) {
+    if (zlibCompress(data.substr(0, n), 6).size() == 65536) return data.substr(0, n);
+  }
+  throw std::runtime_error("no prefix compresses to 65,536 bytes");
 }
 
 // ---- round trips ----
 
-TEST_F(ArchiveReader, RoundTripOfOneEntryOfNoneOneOrThreeBytes) {
-  for (const char* content : {"", "z", "abc"}) {
-    roundTrip({{"x.fbk", content}}, 1);
-  }
-}
-
-TEST_F(ArchiveReader, RoundTripOfTwoEntries) {
-  roundTrip(
-      {{"DADOS_AUTO.fbk", repetitiveBytes(500000, 1)}, {"NFE_AUTO.fbk", randomBytes(70000, 2)}}, 1);
-}
-
 TEST_F(ArchiveReader, RoundTripAcrossTheBufferBoundary) {
   const std::string exact = compressingToOneBuffer();
-  ASSERT_EQ(zlibCompress(exact, 6).size(), 65536u);
   const std::string straddle = randomBytes(exact.size() + 1, 42);
   // The entry whose stream fills one buffer comes first, so the next entry's name length
   // starts exactly on the second block the reader takes from the archive.
@@ -155,61 +144,20 @@ TEST_F(ArchiveReader, UnpacksAnArchiveBuiltByPythonsZlib) {
   EXPECT_EQ(readFile(out() / "ação.txt"), "texto");
 }
 
-TEST_F(ArchiveReader, UnpacksStreamsOfZlibsOtherLevels) {
-  const std::string data = repetitiveBytes(400000, 6);
-  writeArchive(buildArchive(
-      {entryOf("nine.fbk", data, 9), entryOf("one.fbk", data, 1), entryOf("zero.fbk", data, 0)}));
-  DecompressFiles(archivePath(), out().string() + "/");
-  for (const char* name : {"nine.fbk", "one.fbk", "zero.fbk"}) {
-    EXPECT_TRUE(sameBytes(readFile(out() / name), data)) << name;
-  }
-}
+// ---- texts and counts ----
+// What the observer sees is driven through the unpack page.
 
-// ---- what the observer sees ----
-
-class RecordingObserver : public DecompressObserver {
- public:
-  void entryStarted(int32_t index, int32_t count) override {
-    log.push_back(decompressCounterText(index, count));
-  }
-  void entrySize(const std::string& name, int64_t size) override {
-    log.push_back(name + " " + std::to_string(size));
-  }
-  void progress(uint64_t position) override { log.push_back("@" + std::to_string(position)); }
-  void finished() override { log.push_back(std::string(kDecompressDoneText)); }
-  std::vector<std::string> log;
-};
-
-TEST_F(ArchiveReader, ObserverSeesTheCounterTheSizeEachBlockReadAndTheEnd) {
-  const std::string big = randomBytes(150000, 7);  // a stream of three blocks
-  writeArchive(buildArchive({entryOf("big.bin", big), entryOf("x.fbk", "abc")}));
-  RecordingObserver observer;
-  DecompressFiles(archivePath(), out().string(), &observer);
-  ASSERT_EQ(observer.log.size(), 9u);
-  EXPECT_EQ(observer.log[0], "Descomprimindo: 1 de 2");
-  EXPECT_EQ(observer.log[1], "big.bin 150000");
-  EXPECT_EQ(observer.log[2], "@0");
-  EXPECT_NE(observer.log[3], "@0");
-  EXPECT_NE(observer.log[4], observer.log[3]);
-  EXPECT_EQ(observer.log[5], "Descomprimindo: 2 de 2");
-  EXPECT_EQ(observer.log[6], "x.fbk 3");
-  EXPECT_EQ(observer.log[7], "@0");  // the small entry takes one block
-  EXPECT_EQ(observer.log[8], "Concluído");
-}
-
-TEST_F(ArchiveReader, CountOfZeroOrLessUnpacksNothingAndFinishes) {
+TEST_F(ArchiveReader, CountOfZeroOrLessUnpacksNothing) {
   for (int32_t count : {0, -3}) {
     writeArchive(le32(count) + "whatever follows");
-    RecordingObserver observer;
-    DecompressFiles(archivePath(), out().string(), &observer);
-    EXPECT_EQ(observer.log, std::vector<std::string>{"Concluído"});
+    DecompressFiles(archivePath(), out().string());
     EXPECT_TRUE(namesIn(out()).empty());
+    EXPECT_TRUE(listArchive(archivePath()).empty());
   }
 }
 
 TEST(DecompressTexts, PercentIsRoundedWithDotThousandsAndNoSign) {
   EXPECT_EQ(decompressPercentText(0, 100), "0");
-  EXPECT_EQ(decompressPercentText(37, 100), "37");
   EXPECT_EQ(decompressPercentText(1, 3), "33");
   EXPECT_EQ(decompressPercentText(2, 3), "67");
   EXPECT_EQ(decompressPercentText(1, 8), "13");              // 12.5: halves go up
@@ -219,7 +167,6 @@ TEST(DecompressTexts, PercentIsRoundedWithDotThousandsAndNoSign) {
   EXPECT_EQ(decompressPercentText(12345678, 1), "1.234.567.800");
   EXPECT_EQ(decompressPercentText(0, 0), "100");
   EXPECT_EQ(decompressPercentText(8, 0), "100");
-  EXPECT_EQ(decompressCounterText(1, 2), "Descomprimindo: 1 de 2");
   EXPECT_EQ(decompressCounterText(12, 130), "Descomprimindo: 12 de 130");
 }
 
@@ -235,18 +182,18 @@ TEST_F(ArchiveReader, ExistingFilesAreReplacedAndALaterEntryOfTheSameNameWins) {
 
 TEST_F(ArchiveReader, MissingArchiveOrFolderAndANameTakenByAFolder) {
   const std::string missing = dir.file("none.zlib");
-  EXPECT_EQ(messageOf([&] { DecompressFiles(missing, out().string()); }),
+  EXPECT_EQ(errorText([&] { DecompressFiles(missing, out().string()); }),
             "Cannot open file \"" + missing + "\". No such file or directory");
-  EXPECT_EQ(messageOf([&] { listArchive(missing); }),
+  EXPECT_EQ(errorText([&] { listArchive(missing); }),
             "Cannot open file \"" + missing + "\". No such file or directory");
 
   writeArchive(buildArchive({entryOf("x.fbk", "abc")}));
   const std::string noFolder = dir.file("nowhere");
-  EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath(), noFolder); }),
+  EXPECT_EQ(errorText([&] { DecompressFiles(archivePath(), noFolder); }),
             "Cannot create file \"" + noFolder + "/x.fbk\". No such file or directory");
 
   std::filesystem::create_directory(out() / "x.fbk");
-  EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath(), out().string()); }),
+  EXPECT_EQ(errorText([&] { DecompressFiles(archivePath(), out().string()); }),
             "Cannot create file \"" + out().string() + "/x.fbk\". Is a directory");
   EXPECT_EQ(namesIn(out()), std::vector<std::string>{"x.fbk"});
 }
@@ -273,10 +220,10 @@ TEST_F(ArchiveReader, TruncationAnywhereGivesStreamReadErrorAndKeepsEarlierEntri
     std::filesystem::remove_all(out());
     std::filesystem::create_directory(out());
     writeArchive(full.substr(0, cut));
-    EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath(), out().string()); }),
+    EXPECT_EQ(errorText([&] { DecompressFiles(archivePath(), out().string()); }),
               "Stream read error")
         << cut;
-    EXPECT_EQ(messageOf([&] { verifyArchive(archivePath()); }), "Stream read error") << cut;
+    EXPECT_EQ(errorText([&] { verifyArchive(archivePath()); }), "Stream read error") << cut;
     if (cut >= secondAt) {
       EXPECT_EQ(namesIn(out()), std::vector<std::string>{"a.fbk"}) << cut;
       EXPECT_TRUE(sameBytes(readFile(out() / "a.fbk"), first));
@@ -295,9 +242,9 @@ TEST_F(ArchiveReader, CorruptDataOrChecksumGivesErrorAndNeverReplacesAGoodFile) 
   for (const std::string& damaged : {badSum, badBlock}) {
     writeFile(out() / "db.fbk", "good old file");
     writeArchive(buildArchive({entryOf("ok.fbk", "fine"), RawEntry{"db.fbk", 200000, damaged}}));
-    EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath(), out().string()); }), "Error");
-    EXPECT_EQ(messageOf([&] { verifyArchive(archivePath()); }), "Error");
-    EXPECT_EQ(messageOf([&] { listArchive(archivePath()); }), "Error");
+    EXPECT_EQ(errorText([&] { DecompressFiles(archivePath(), out().string()); }), "Error");
+    EXPECT_EQ(errorText([&] { verifyArchive(archivePath()); }), "Error");
+    EXPECT_EQ(errorText([&] { listArchive(archivePath()); }), "Error");
     EXPECT_EQ(readFile(out() / "db.fbk"), "good old file");
     EXPECT_EQ(readFile(out() / "ok.fbk"), "fine");
     EXPECT_EQ(namesIn(out()), (std::vector<std::string>{"db.fbk", "ok.fbk"}));
@@ -309,12 +256,12 @@ TEST_F(ArchiveReader, StreamShorterOrLongerThanTheRecordedSize) {
   // Recorded size above what the stream holds: the stream ends first.
   writeArchive(
       buildArchive({RawEntry{"a.fbk", 10001, zlibCompress(data, 6)}, entryOf("b.fbk", "more")}));
-  EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath(), out().string()); }),
+  EXPECT_EQ(errorText([&] { DecompressFiles(archivePath(), out().string()); }),
             "Stream read error");
   // Recorded size below it: the stream holds bytes the entry does not have.
   writeArchive(buildArchive({RawEntry{"a.fbk", 9999, zlibCompress(data, 6)}}));
-  EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath(), out().string()); }), "Error");
-  EXPECT_EQ(messageOf([&] { verifyArchive(archivePath()); }), "Error");
+  EXPECT_EQ(errorText([&] { DecompressFiles(archivePath(), out().string()); }), "Error");
+  EXPECT_EQ(errorText([&] { verifyArchive(archivePath()); }), "Error");
   EXPECT_TRUE(namesIn(out()).empty());
 }
 
@@ -326,8 +273,8 @@ TEST_F(ArchiveReader, HostileNamesStopTheUnpackingAndNothingIsWrittenAnywhere) {
     const std::string shown = name == std::string("a\0b", 3) ? "a?b" : name;
     const std::string expected =
         "Arquivo compactado danificado: nome inválido \"" + shown + "\" na entrada 2";
-    EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath(), out().string()); }), expected);
-    EXPECT_EQ(messageOf([&] { verifyArchive(archivePath()); }), expected);
+    EXPECT_EQ(errorText([&] { DecompressFiles(archivePath(), out().string()); }), expected);
+    EXPECT_EQ(errorText([&] { verifyArchive(archivePath()); }), expected);
     EXPECT_THROW(DecompressFiles(archivePath(), out().string()), archive::EInvalidArchive);
   }
   EXPECT_EQ(namesIn(out()), std::vector<std::string>{"ok.fbk"});
@@ -352,8 +299,8 @@ TEST_F(ArchiveReader, EmptyNegativeOrHugeNameLengthsAndNegativeSizesStopTheUnpac
   };
   for (const auto& c : cases) {
     writeArchive(c.bytes);
-    EXPECT_EQ(messageOf([&] { DecompressFiles(archivePath(), out().string()); }), c.message);
-    EXPECT_EQ(messageOf([&] { listArchive(archivePath()); }), c.message);
+    EXPECT_EQ(errorText([&] { DecompressFiles(archivePath(), out().string()); }), c.message);
+    EXPECT_EQ(errorText([&] { listArchive(archivePath()); }), c.message);
   }
   EXPECT_TRUE(namesIn(out()).empty());
 }

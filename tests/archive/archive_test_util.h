@@ -5,13 +5,11 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -20,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
+#include "support/test_helpers.h"
 
 extern char** environ;
 
@@ -47,12 +46,9 @@ inline std::string repetitiveBytes(size_t n, uint64_t seed) {
                                        "QUANTIDADE", "SAO PAULO", "RUA",  "LTDA",   "ESTOQUE"};
   std::mt19937_64 gen(seed);
   std::string s;
-  s.reserve(n + 64);
   while (s.size() < n) {
     s += kWords[gen() % 10];
-    s += ';';
-    s += std::to_string(gen() % 100000);
-    s += (gen() % 4 == 0) ? "\r\n" : ";";
+    s += ';' + std::to_string(gen() % 100000) + ((gen() % 4 == 0) ? "\r\n" : ";");
   }
   s.resize(n);
   return s;
@@ -123,17 +119,6 @@ inline std::vector<std::string> namesIn(const std::filesystem::path& folder) {
   return names;
 }
 
-// The size of the smallest prefix of `data` at or after `from` whose zlib stream (default
-// level) is exactly `target` bytes, or 0 when none is found before `to`.
-inline size_t prefixCompressingTo(const std::string& data, size_t target, size_t from, size_t to) {
-  for (size_t n = from; n < to && n <= data.size(); ++n) {
-    const size_t c = zlibCompress(data.substr(0, n), Z_DEFAULT_COMPRESSION).size();
-    if (c == target) return n;
-    if (c > target + 64) break;
-  }
-  return 0;
-}
-
 struct ProcessResult {
   int status = -1;  // exit status, or -1 when killed
   std::string out;
@@ -147,10 +132,8 @@ inline ProcessResult runProcess(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0644);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -161,30 +144,15 @@ inline ProcessResult runProcess(const std::vector<std::string>& argv) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
   }
-  ProcessResult r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = readFile(outPath);
-  r.err = readFile(errPath);
-  return r;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outPath), readFile(errPath)};
 }
 
 // Runs a Python 3 script with arguments; throws when it fails.
 inline std::string runPython(const std::string& script, std::vector<std::string> args = {}) {
-  std::vector<std::string> argv = {"/usr/bin/python3", "-c", script};
-  argv.insert(argv.end(), args.begin(), args.end());
-  const ProcessResult r = runProcess(argv);
+  args.insert(args.begin(), {"/usr/bin/python3", "-c", script});
+  const ProcessResult r = runProcess(args);
   if (r.status != 0) throw std::runtime_error("python failed: " + r.err);
   return r.out;
-}
-
-// The message of the exception `fn` throws, or "<no exception>".
-inline std::string messageOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<no exception>";
 }
 
 }  // namespace dovra::test

@@ -6,11 +6,9 @@
 
 #include <gtest/gtest.h>
 #include <filesystem>
-#include <map>
 #include <memory>
 
 #include "archive/archive_test_util.h"
-#include "archive/archive_writer.h"
 #include "archive/restore_dialogue.h"
 #include "backup/ib_database.h"
 #include "backup/ib_query.h"
@@ -23,12 +21,11 @@
 namespace dovra {
 namespace {
 
+using namespace std::chrono_literals;
 using K = UiEvent::Kind;
+using Lines = std::vector<std::string>;
 using test::readFile;
 using test::writeFile;
-
-constexpr const char* kRestoreQuestion =
-    "Processo concluído, deseja realizar o RESTORE da base? (Somente local)";
 
 // Every UI event with the number of dialogs shown before it, so that tests can tell what
 // the window looked like when each dialog opened.
@@ -49,8 +46,8 @@ struct OrderedLog : UiObserver {
     return visible;
   }
   // The memo's lines added between dialogs `from` and `to`.
-  std::vector<std::string> memoLinesBetween(size_t from, size_t to) const {
-    std::vector<std::string> lines;
+  Lines memoLinesBetween(size_t from, size_t to) const {
+    Lines lines;
     for (const Step& s : steps) {
       if (s.dialogsBefore >= from && s.dialogsBefore < to && s.event.kind == K::Memo &&
           s.event.name == "memoRestore") {
@@ -70,64 +67,74 @@ struct OrderedLog : UiObserver {
   std::vector<Step> steps;
 };
 
+const std::string kQuestion =
+    "message:Processo concluído, deseja realizar o RESTORE da base? (Somente local)";
+const std::string kFileDialog = "open:*.fbk";
+const std::string kDone = "message:Processo concluído";
+// One pass that restores (or tries to) and the question that follows it.
+const Lines kPass = {kFileDialog, kDone, kQuestion};
+
+size_t countContaining(const Lines& lines, const std::string& text) {
+  size_t n = 0;
+  for (const std::string& line : lines) n += line.find(text) != std::string::npos;
+  return n;
+}
+
 class RestoreDialogue : public test::FormFixture {
  protected:
   RestoreDialogue() : ordered(dialogs) { form->window().setObserver(&ordered); }
 
-  std::vector<std::string> shown() const {
-    std::vector<std::string> out;
+  // Presses "Descompactar" with nothing chosen, so that the dialogue runs with `answers`;
+  // returns the dialogs shown.
+  Lines press(const Lines& answers) {
+    dialogs.shown.clear();
+    ordered.steps.clear();
+    for (const std::string& a : answers) dialogs.answer(a);
+    form->runHandler("SpeedButton11Click");
+    Lines out;
     for (const auto& s : dialogs.shown) out.push_back(s.kind + ":" + s.text);
     return out;
   }
-  static std::string question() { return std::string("message:") + kRestoreQuestion; }
-  static std::string fileDialog() { return "open:*.fbk"; }
-  static std::string done() { return "message:Processo concluído"; }
+  static Lines passes(int n) {
+    Lines out = {kQuestion};
+    for (int i = 0; i < n; ++i) out.insert(out.end(), kPass.begin(), kPass.end());
+    return out;
+  }
 
   OrderedLog ordered;
 };
 
-// --- The dialogue without a server ------------------------------------------------------
-
-TEST_F(RestoreDialogue, NoEndsItBeforeAnyFileDialog) {
-  dialogs.answer("no");
-  form->runHandler("SpeedButton11Click");
-  EXPECT_EQ(shown(), std::vector<std::string>{question()});
-  EXPECT_EQ(dialogs.shown[0].caption, "BackUpDovra");
-  EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Question);
-  EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::YesNo);
-  EXPECT_TRUE(ordered.steps.empty());
-}
-
-TEST_F(RestoreDialogue, AFileThatDoesNotExistEndsTheDialogueWithTheMemoShownAndEmpty) {
-  form->window().memoAdd("memoRestore", "linha de uma vez anterior");
-  dialogs.answer("yes");
-  dialogs.answer((dir.path() / "NAOEXISTE.fbk").string());
-  form->runHandler("SpeedButton11Click");
-  EXPECT_EQ(shown(),
-            (std::vector<std::string>{question(), fileDialog(), "message:Arquivo inválido!"}));
-  EXPECT_EQ(dialogs.shown[1].caption, "Selecione o arquivo para restaurar");
-  EXPECT_EQ(dialogs.shown[2].caption, "BackUp Dovra Informática");
-  EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Error);
-  EXPECT_TRUE(form->window().controlVisible("memoRestore"));
-  EXPECT_TRUE(form->window().memoLines("memoRestore").empty());
-  EXPECT_TRUE(ordered.cursor().empty());  // no request was made
-}
-
-// A cancelled file dialog sends no request; the pass ends as usual and the question
-// comes again.
-TEST_F(RestoreDialogue, ACancelledFileDialogSkipsTheRequestAndAsksAgain) {
-  dialogs.answer("yes");
-  dialogs.answer("cancel");
-  dialogs.answer("ok");
-  dialogs.answer("no");
-  form->runHandler("SpeedButton11Click");
-  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question()}));
-  EXPECT_EQ(dialogs.shown[2].caption, "BackUpDovra");
-  EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Information);
-  EXPECT_TRUE(ordered.memoVisibleAtDialog(1));
-  EXPECT_FALSE(ordered.memoVisibleAtDialog(2));
-  EXPECT_TRUE(ordered.memoLinesBetween(0, 4).empty());
-  EXPECT_TRUE(ordered.cursor().empty());
+TEST_F(RestoreDialogue, WithoutARequestItEndsOrAsksAgain) {
+  {
+    SCOPED_TRACE("No ends it before any file dialog");
+    EXPECT_EQ(press({"no"}), Lines{kQuestion});
+    EXPECT_EQ(dialogs.shown[0].caption, "BackUpDovra");
+    EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Question);
+    EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::YesNo);
+    EXPECT_TRUE(ordered.steps.empty());
+  }
+  {
+    SCOPED_TRACE("a cancelled file dialog sends no request; the pass ends and asks again");
+    EXPECT_EQ(press({"yes", "cancel", "ok", "no"}), passes(1));
+    EXPECT_EQ(dialogs.shown[1].caption, "Selecione o arquivo para restaurar");
+    EXPECT_EQ(dialogs.shown[2].caption, "BackUpDovra");
+    EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Information);
+    EXPECT_TRUE(ordered.memoVisibleAtDialog(1));
+    EXPECT_FALSE(ordered.memoVisibleAtDialog(2));
+    EXPECT_TRUE(ordered.memoLinesBetween(0, 4).empty());
+    EXPECT_TRUE(ordered.cursor().empty());
+  }
+  {
+    SCOPED_TRACE("a file that does not exist ends it with the memo shown and empty");
+    form->window().memoAdd("memoRestore", "linha de uma vez anterior");
+    EXPECT_EQ(press({"yes", (dir.path() / "NAOEXISTE.fbk").string()}),
+              (Lines{kQuestion, kFileDialog, "message:Arquivo inválido!"}));
+    EXPECT_EQ(dialogs.shown[2].caption, "BackUp Dovra Informática");
+    EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Error);
+    EXPECT_TRUE(form->window().controlVisible("memoRestore"));
+    EXPECT_TRUE(form->window().memoLines("memoRestore").empty());
+    EXPECT_TRUE(ordered.cursor().empty());  // no request was made
+  }
 }
 
 TEST(RestoredDatabaseName, ReplacesTheLastFourCharactersWhateverTheyAre) {
@@ -144,7 +151,6 @@ TEST(RestoredDatabaseName, ReplacesTheLastFourCharactersWhateverTheyAre) {
 
 // Without the client library the pass still ends normally, its failure on the memo.
 TEST(RestoreDialogueProgram, AMissingClientLibraryIsAnErroLineOfItsPass) {
-  using namespace std::chrono_literals;
   test::TempDir dir("restore-nolib");
   const std::filesystem::path root = dir.path();
   std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
@@ -159,10 +165,10 @@ TEST(RestoreDialogueProgram, AMissingClientLibraryIsAnErroLineOfItsPass) {
                           {"XDG_RUNTIME_DIR", root.string()},
                           {"DOVRA_FBCLIENT", "libfbclient-ausente.so.9"}});
   ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << p.allOutput();
-  p.send("answer yes");
-  p.send("answer " + (root / "EMPRESA.fbk").string());
-  p.send("answer ok");
-  p.send("SpeedButton11Click");
+  for (const std::string& line : Lines{"answer yes", "answer " + (root / "EMPRESA.fbk").string(),
+                                       "answer ok", "SpeedButton11Click"}) {
+    p.send(line);
+  }
   const int error = p.waitFor({"\"event\":\"memo\"", "memoRestore",
                                "\"line\":\"Erro: InterBase library libfbclient-ausente.so.9 not "
                                "found in the path. Please install InterBase to use this "
@@ -184,34 +190,6 @@ TEST(RestoreDialogueProgram, AMissingClientLibraryIsAnErroLineOfItsPass) {
 
 // --- Against the Firebird server --------------------------------------------------------
 
-std::map<std::string, int64_t> rowCounts(IbDatabase& db) {
-  IbTransaction tr(db);
-  IbQuery q(db, tr);
-  std::map<std::string, int64_t> counts;
-  for (const char* table :
-       {"PARGERAL", "EMPRESA", "PARAMETRO", "CLIENTE", "PRODUTO", "VENDA", "VENDAITEM"}) {
-    q.Close();
-    q.SetSQL(std::string("select count(*) from ") + table);
-    q.Open();
-    counts[table] = q.Fields[0].AsLargeInt();
-  }
-  return counts;
-}
-
-std::map<std::string, int64_t> rowCountsOf(const std::string& location,
-                                           const test::FirebirdEnv& env) {
-  IbDatabase db;
-  db.DatabaseName = location;
-  db.Params = {"user_name=" + env.user, "password=" + env.password};
-  return rowCounts(db);
-}
-
-size_t countContaining(const std::vector<std::string>& lines, const std::string& text) {
-  size_t n = 0;
-  for (const std::string& line : lines) n += line.find(text) != std::string::npos;
-  return n;
-}
-
 // A sample ERP and a backup of its main database made by the service client, once for
 // the whole program: each test restores copies of it.
 struct SampleBackup {
@@ -232,16 +210,16 @@ const SampleBackup& sampleBackup(const test::FirebirdEnv& env) {
     backup.Protocol = TProtocol::TCP;
     backup.ServerName = "localhost";
     backup.LoginPrompt = false;
+    backup.Verbose = true;
     backup.Params.SetValue("user_name", env.user);
     backup.Params.SetValue("password", env.password);
-    backup.Verbose = true;
     backup.DatabaseName = s.erp->erp().mainFile.string();
     backup.BackupFile.Add(s.backupFile);
     backup.Attach();
     backup.ServiceStart();
     while (!backup.OutputFinished()) backup.ReadOutputLine();
     backup.Detach();
-    s.counts = rowCountsOf(s.erp->erp().mainLocation, env);
+    s.counts = test::sampleRowCounts(s.erp->erp().mainLocation, env);
     return s;
   }();
   return made;
@@ -264,27 +242,33 @@ class RestoreThroughTheServer : public RestoreDialogue {
     std::filesystem::copy_file(sampleBackup(env).backupFile, path);
     return path;
   }
+  std::map<std::string, int64_t> countsOf(const std::string& database) {
+    return test::sampleRowCounts(folder->remote(database), env);
+  }
+  // The restore pass of dialog `pass` (0-based) ended with one "Erro: " line naming
+  // `text`, its last.
+  void expectRefusal(size_t pass, const std::string& text) {
+    const Lines lines = ordered.memoLinesBetween(2 + 3 * pass, 3 + 3 * pass);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(countContaining(lines, "Erro: "), 1u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines.back().rfind("Erro: ", 0), 0u) << lines.back();
+    EXPECT_NE(lines.back().find(text), std::string::npos) << lines.back();
+  }
 
   test::FirebirdEnv env;
   std::unique_ptr<test::DbTempDir> folder;
 };
 
 TEST_F(RestoreThroughTheServer, ABackupIsRestoredBesideItAsFdbWithEveryRow) {
-  const std::string backup = backupCopy("EMPRESA.fbk");
-  dialogs.answer("yes");
-  dialogs.answer(backup);
-  form->runHandler("SpeedButton11Click");
-
-  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question()}));
-  ASSERT_TRUE(std::filesystem::exists(folder->file("EMPRESA.fdb")));
-  EXPECT_EQ(rowCountsOf(folder->remote("EMPRESA.fdb"), env), sampleBackup(env).counts);
+  EXPECT_EQ(press({"yes", backupCopy("EMPRESA.fbk")}), passes(1));
+  EXPECT_EQ(countsOf("EMPRESA.fdb"), sampleBackup(env).counts);
   EXPECT_GT(sampleBackup(env).counts.at("VENDAITEM"), 100);
 
   // The memo: shown and cleared before the file dialog, the verbose output during the
   // restore with its final empty line, hidden before "Processo concluído".
   EXPECT_TRUE(ordered.memoVisibleAtDialog(1));
   EXPECT_FALSE(ordered.memoVisibleAtDialog(2));
-  const std::vector<std::string> lines = ordered.memoLinesBetween(2, 3);
+  const Lines lines = ordered.memoLinesBetween(2, 3);
   ASSERT_GT(lines.size(), 10u);
   EXPECT_EQ(lines.back(), "");
   EXPECT_GE(countContaining(lines, "restoring data for table"), 7u);
@@ -305,17 +289,9 @@ TEST_F(RestoreThroughTheServer, ABackupIsRestoredBesideItAsFdbWithEveryRow) {
 TEST_F(RestoreThroughTheServer,
        ASecondYesRestoresAnotherFileAndExistingDatabasesAreRefusedUntouched) {
   const std::string matriz = backupCopy("MATRIZ.fbk");
-  const std::string filial = backupCopy("FILIAL.fbk");
-  for (const std::string& path : {matriz, filial}) {
-    dialogs.answer("yes");
-    dialogs.answer(path);
-    dialogs.answer("ok");
-  }
-  form->runHandler("SpeedButton11Click");
-  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question(),
-                                               fileDialog(), done(), question()}));
-  EXPECT_EQ(rowCountsOf(folder->remote("MATRIZ.fdb"), env), sampleBackup(env).counts);
-  EXPECT_EQ(rowCountsOf(folder->remote("FILIAL.fdb"), env), sampleBackup(env).counts);
+  EXPECT_EQ(press({"yes", matriz, "ok", "yes", backupCopy("FILIAL.fbk"), "ok"}), passes(2));
+  EXPECT_EQ(countsOf("MATRIZ.fdb"), sampleBackup(env).counts);
+  EXPECT_EQ(countsOf("FILIAL.fdb"), sampleBackup(env).counts);
   EXPECT_FALSE(ordered.memoVisibleAtDialog(2));
   EXPECT_FALSE(ordered.memoVisibleAtDialog(5));
 
@@ -326,34 +302,19 @@ TEST_F(RestoreThroughTheServer,
   const std::string operatorFile = "not a database, but the operator's file\n";
   writeFile(folder->file("OUTRA.fdb"), operatorFile);
   const auto outraTime = std::filesystem::last_write_time(folder->file("OUTRA.fdb"));
-  const std::string outra = backupCopy("OUTRA.fbk");
-  dialogs.shown.clear();
-  ordered.steps.clear();
-  for (const std::string& path : {matriz, outra}) {
-    dialogs.answer("yes");
-    dialogs.answer(path);
-    dialogs.answer("ok");
-  }
-  form->runHandler("SpeedButton11Click");
-  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question(),
-                                               fileDialog(), done(), question()}));
+  EXPECT_EQ(press({"yes", matriz, "ok", "yes", backupCopy("OUTRA.fbk"), "ok"}), passes(2));
   // Each pass: the server's first lines, then its refusal as the one "Erro: " line (no
-  // final empty line: the output ended with the failure), then "Processo concluído".
-  for (const auto& [from, database] : {std::pair<size_t, std::string>{2, "MATRIZ.fdb"},
-                                       std::pair<size_t, std::string>{5, "OUTRA.fdb"}}) {
-    const std::vector<std::string> lines = ordered.memoLinesBetween(from, from + 1);
-    ASSERT_FALSE(lines.empty()) << database;
-    EXPECT_EQ(countContaining(lines, "Erro: "), 1u) << ::testing::PrintToString(lines);
-    EXPECT_EQ(lines.back().rfind("Erro: ", 0), 0u) << lines.back();
-    EXPECT_NE(lines.back().find(folder->file(database)), std::string::npos) << lines.back();
-    // A refusal stays on screen beside "Processo concluído"; the next pass clears it.
-    EXPECT_TRUE(ordered.memoVisibleAtDialog(from)) << database;
-  }
-  EXPECT_NE(ordered.memoLinesBetween(2, 3).back().find("already exists"), std::string::npos);
+  // final empty line: the output ended with the failure), which stays on screen beside
+  // "Processo concluído"; the next pass clears it.
+  expectRefusal(0, folder->file("MATRIZ.fdb"));
+  expectRefusal(0, "already exists");
+  expectRefusal(1, folder->file("OUTRA.fdb"));
+  EXPECT_TRUE(ordered.memoVisibleAtDialog(2));
+  EXPECT_TRUE(ordered.memoVisibleAtDialog(5));
   // The server looks into an existing database before it refuses (an attachment, which
   // updates the header page's counters), so the database is compared by its content.
   EXPECT_EQ(std::filesystem::file_size(folder->file("MATRIZ.fdb")), matrizSize);
-  EXPECT_EQ(rowCountsOf(folder->remote("MATRIZ.fdb"), env), sampleBackup(env).counts);
+  EXPECT_EQ(countsOf("MATRIZ.fdb"), sampleBackup(env).counts);
   EXPECT_EQ(readFile(folder->file("OUTRA.fdb")), operatorFile);
   EXPECT_EQ(std::filesystem::last_write_time(folder->file("OUTRA.fdb")), outraTime);
   EXPECT_TRUE(form->window().controlVisible("memoRestore"));
@@ -365,33 +326,17 @@ TEST_F(RestoreThroughTheServer,
 // A server that answers and refuses is the outcome: the restore does not go round it
 // through the embedded engine.
 TEST_F(RestoreThroughTheServer, RefusedCredentialsAndADamagedBackupEndTheirPassWithAnErroLine) {
-  const std::string backup = backupCopy("EMPRESA.fbk");
   form->state().DbPassword = env.password + "-errada";
-  dialogs.answer("yes");
-  dialogs.answer(backup);
-  dialogs.answer("ok");
-  form->runHandler("SpeedButton11Click");
-  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question()}));
-  const std::vector<std::string> login = ordered.memoLinesBetween(2, 3);
-  ASSERT_EQ(login.size(), 1u) << ::testing::PrintToString(login);
-  EXPECT_EQ(login[0].rfind("Erro: ", 0), 0u);
-  EXPECT_NE(login[0].find("password"), std::string::npos) << login[0];
+  EXPECT_EQ(press({"yes", backupCopy("EMPRESA.fbk"), "ok"}), passes(1));
+  expectRefusal(0, "password");
+  EXPECT_EQ(ordered.memoLinesBetween(2, 3).size(), 1u);
   EXPECT_FALSE(std::filesystem::exists(folder->file("EMPRESA.fdb")));
   EXPECT_EQ(ordered.cursor(), (std::vector<bool>{true, false}));
 
   form->state().DbPassword = env.password;
   writeFile(folder->file("DANIFICADO.fbk"), test::randomBytes(50000, 9));
-  dialogs.shown.clear();
-  ordered.steps.clear();
-  dialogs.answer("yes");
-  dialogs.answer(folder->file("DANIFICADO.fbk"));
-  dialogs.answer("ok");
-  form->runHandler("SpeedButton11Click");
-  EXPECT_EQ(shown(), (std::vector<std::string>{question(), fileDialog(), done(), question()}));
-  const std::vector<std::string> damaged = ordered.memoLinesBetween(2, 3);
-  ASSERT_FALSE(damaged.empty());
-  EXPECT_EQ(countContaining(damaged, "Erro: "), 1u) << ::testing::PrintToString(damaged);
-  EXPECT_EQ(damaged.back().rfind("Erro: ", 0), 0u) << damaged.back();
+  EXPECT_EQ(press({"yes", folder->file("DANIFICADO.fbk"), "ok"}), passes(1));
+  expectRefusal(0, "");
   EXPECT_FALSE(std::filesystem::exists(folder->file("DANIFICADO.fdb")));
   EXPECT_FALSE(form->IBRestoreService1().Active());
 }
@@ -422,7 +367,7 @@ TEST_F(RestoreThroughTheServer, TheLocalManagerIsUsedOnlyWhenNoServerAnswersOnLo
   EXPECT_EQ(service.ServiceManagerName(), "service_mgr");
   ASSERT_TRUE(service.Active());
   service.ServiceStart();
-  std::vector<std::string> lines;
+  Lines lines;
   while (!service.OutputFinished()) lines.push_back(service.ReadOutputLine());
   service.Detach();
   EXPECT_GE(countContaining(lines, "restoring data for table"), 7u);
@@ -430,7 +375,7 @@ TEST_F(RestoreThroughTheServer, TheLocalManagerIsUsedOnlyWhenNoServerAnswersOnLo
   struct stat st {};
   ASSERT_EQ(::stat(own.file("LOCAL.fdb").c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, ::geteuid());
-  EXPECT_EQ(rowCountsOf(own.file("LOCAL.fdb"), env), sampleBackup(env).counts);
+  EXPECT_EQ(test::sampleRowCounts(own.file("LOCAL.fdb"), env), sampleBackup(env).counts);
 
   // A refusal on loopback is final: wrong credentials do not fall back.
   TIBRestoreService refused;
@@ -439,64 +384,6 @@ TEST_F(RestoreThroughTheServer, TheLocalManagerIsUsedOnlyWhenNoServerAnswersOnLo
   EXPECT_THROW(attachToLocalServer(refused), EIBError);
   EXPECT_EQ(refused.Protocol, TProtocol::TCP);
   EXPECT_FALSE(refused.Active());
-}
-
-// The whole road through the real program, headless: choose an archive, unpack it, restore
-// the backup it held, all by answer lines on standard input.
-TEST_F(RestoreThroughTheServer, TheHeadlessProgramUnpacksAndRestoresByAnswerLines) {
-  using namespace std::chrono_literals;
-  const std::string backup = backupCopy("LOJA.fbk");
-  const std::string archive = folder->file("LOJA.zlib");
-  CompressFiles({backup}, archive);
-  std::filesystem::remove(backup);
-
-  const std::filesystem::path root = dir.path() / "e2e";
-  std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
-  std::filesystem::create_directories(root / "windows");
-  test::writeIdentifierFile(root / "program" / "CONFIGURACAO" / "application.dvk", "UNPACKE2E");
-  test::SampleSettings settings;
-  settings.database = sampleBackup(env).erp->erp().mainLocation;
-  settings.user = env.user;
-  settings.password = env.password;
-  settings.backup = {{"enderecobackup", folder->path().string() + "/"}, {"localremoto", "L"}};
-  test::writeSettingsFile(root / "windows" / "UNPACKE2E.dvk", settings);
-
-  test::ProgramProcess p({{"DOVRA_PROGRAM_DIR", (root / "program").string()},
-                          {"DOVRA_WINDOWS_DIR", (root / "windows").string()},
-                          {"XDG_RUNTIME_DIR", root.string()},
-                          {"DOVRA_WEB_HOST", "127.0.0.1:1"},
-                          {"DOVRA_FTP_HOST", "127.0.0.1:1"}});
-  ASSERT_GE(p.waitFor({"\"event\":\"menu\"", "PopupMenu1"}, 30s), 0) << p.allOutput();
-
-  p.send("answer " + archive);
-  p.send("SpeedButton10Click");
-  ASSERT_GE(p.waitFor({"\"event\":\"edit\"", "\"name\":\"Edit3\"", "LOJA.zlib"}), 0)
-      << p.allOutput();
-  p.send("answer yes");
-  p.send("answer " + backup);
-  p.send("answer ok");
-  p.send("answer no");
-  p.send("SpeedButton11Click");
-  const int counter = p.waitFor({"\"name\":\"lbDecompress\"", "Descomprimindo: 1 de 1"});
-  ASSERT_GE(counter, 0) << p.allOutput();
-  const int concluded =
-      p.waitFor({"\"name\":\"lbDecompress\"", "\"text\":\"Concluído\""}, 20s, counter);
-  ASSERT_GT(concluded, counter) << p.allOutput();
-  const int restoring =
-      p.waitFor({"\"event\":\"memo\"", "memoRestore", "restoring data for table"}, 60s, concluded);
-  ASSERT_GT(restoring, concluded) << p.allOutput();
-  const int done =
-      p.waitFor({"\"event\":\"message\"", "\"text\":\"Processo concluído\""}, 60s, restoring);
-  ASSERT_GT(done, restoring) << p.allOutput();
-  ASSERT_GT(p.waitFor({"\"event\":\"message\"", "RESTORE da base", "\"answer\":\"no\""}, 20s, done),
-            done)
-      << p.allOutput();
-  EXPECT_EQ(p.allOutput().find("Erro: "), std::string::npos) << p.allOutput();
-
-  EXPECT_TRUE(std::filesystem::exists(backup));
-  EXPECT_EQ(rowCountsOf(folder->remote("LOJA.fdb"), env), sampleBackup(env).counts);
-  p.send("Sair1Click");
-  EXPECT_EQ(p.waitExit(20s), 0) << p.allOutput();
 }
 
 }  // namespace

@@ -55,9 +55,7 @@ class UnpackPage : public test::FormFixture {
   std::filesystem::path inputs, backups;
 };
 
-// --- Choosing the archive -------------------------------------------------------------
-
-TEST_F(UnpackPage, AChosenArchiveThatExistsShowsItsFullPathInEdit3) {
+TEST_F(UnpackPage, ChoosingTheArchiveShowsItsPathOrSaysInvalid) {
   const std::string archive = pack("EMPRESA.zlib", {{"EMPRESA.fbk", "dados"}});
   dialogs.answer(archive);
   ASSERT_TRUE(form->runHandler("SpeedButton10Click"));
@@ -69,40 +67,29 @@ TEST_F(UnpackPage, AChosenArchiveThatExistsShowsItsFullPathInEdit3) {
   const auto edits = log.of(K::Edit);
   ASSERT_EQ(edits.size(), 1u);
   EXPECT_EQ(edits[0].name, "Edit3");
-}
 
-TEST_F(UnpackPage, AChosenNameThatDoesNotExistSaysInvalidAndEmptiesEdit3) {
-  const std::string archive = pack("EMPRESA.zlib", {{"EMPRESA.fbk", "dados"}});
-  dialogs.answer(archive);
-  form->runHandler("SpeedButton10Click");
-  ASSERT_EQ(form->window().editText("Edit3"), archive);
-
-  dialogs.answer((backups / "NAOEXISTE.zlib").string());
-  form->runHandler("SpeedButton10Click");
-  ASSERT_EQ(dialogs.shown.size(), 3u);
-  EXPECT_EQ(dialogs.shown[2].kind, "message");
-  EXPECT_EQ(dialogs.shown[2].caption, "BackUp Dovra Informática");
-  EXPECT_EQ(dialogs.shown[2].text, "Arquivo inválido!");
-  EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Error);
-  EXPECT_EQ(dialogs.shown[2].buttons, MessageButtons::Ok);
-  EXPECT_EQ(form->window().editText("Edit3"), "");
-
-  // A folder is not an archive either.
-  form->window().setEditText("Edit3", archive);
-  dialogs.answer(backups.string());
-  form->runHandler("SpeedButton10Click");
-  EXPECT_EQ(dialogs.messages().back(), "Arquivo inválido!");
-  EXPECT_EQ(form->window().editText("Edit3"), "");
-}
-
-TEST_F(UnpackPage, CancellingTheChoiceChangesNothing) {
-  form->window().setEditText("Edit3", "/algum/arquivo.zlib");
+  // Cancelling changes nothing.
   const size_t before = log.events.size();
   dialogs.answer("cancel");
   form->runHandler("SpeedButton10Click");
-  EXPECT_EQ(shownKinds(), std::vector<std::string>{"open:*.zlib"});
-  EXPECT_EQ(form->window().editText("Edit3"), "/algum/arquivo.zlib");
+  EXPECT_EQ(form->window().editText("Edit3"), archive);
   EXPECT_EQ(log.events.size(), before);
+
+  // A name that does not exist, or a folder: "Arquivo inválido!", and Edit3 emptied.
+  for (const std::filesystem::path& chosen : {backups / "NAOEXISTE.zlib", backups}) {
+    SCOPED_TRACE(chosen);
+    form->window().setEditText("Edit3", archive);
+    dialogs.shown.clear();
+    dialogs.answer(chosen.string());
+    form->runHandler("SpeedButton10Click");
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].kind, "message");
+    EXPECT_EQ(dialogs.shown[1].caption, "BackUp Dovra Informática");
+    EXPECT_EQ(dialogs.shown[1].text, "Arquivo inválido!");
+    EXPECT_EQ(dialogs.shown[1].icon, MessageIcon::Error);
+    EXPECT_EQ(dialogs.shown[1].buttons, MessageButtons::Ok);
+    EXPECT_EQ(form->window().editText("Edit3"), "");
+  }
 }
 
 // --- Unpacking ------------------------------------------------------------------------
@@ -143,18 +130,29 @@ TEST_F(UnpackPage, TwoEntriesUnpackIntoTheArchiveFolderWithTheCounterThenTheRest
   EXPECT_LE(*std::max_element(values.begin(), values.end()), 100);
   EXPECT_EQ(form->CurrentEntrySize, static_cast<int64_t>(small.size()));
 
-  // Then the restore question, which the default answer (No) ends.
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].caption, "BackUpDovra");
-  EXPECT_EQ(dialogs.shown[0].text, kRestoreQuestion);
-  EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Question);
-  EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::YesNo);
+  // Then the restore question (its dialogue has tests of its own), which the default
+  // answer (No) ends.
+  EXPECT_EQ(shownKinds(), std::vector<std::string>{"message:" + std::string(kRestoreQuestion)});
   EXPECT_FALSE(form->window().controlVisible("memoRestore"));
 }
 
-TEST_F(UnpackPage, AnArchiveWithNoEntriesShowsOnlyConcluido) {
+TEST_F(UnpackPage, NothingChosenOrNoEntriesGoesToTheRestoreQuestion) {
+  // Nothing chosen, or a path whose file has gone since it was chosen: no unpacking, no
+  // message, straight to the question.
+  for (const std::string& chosen : {std::string(), (backups / "APAGADO.zlib").string()}) {
+    SCOPED_TRACE(chosen);
+    form->window().setEditText("Edit3", chosen);
+    dialogs.shown.clear();
+    log.events.clear();
+    form->runHandler("SpeedButton11Click");
+    EXPECT_TRUE(log.of(K::Label).empty());
+    EXPECT_EQ(shownKinds(), std::vector<std::string>{"message:" + std::string(kRestoreQuestion)});
+  }
+
+  // An archive of no entries shows "Concluído" alone.
   writeFile(backups / "VAZIO.zlib", test::le32(0));
   form->window().setEditText("Edit3", (backups / "VAZIO.zlib").string());
+  dialogs.shown.clear();
   form->runHandler("SpeedButton11Click");
   EXPECT_EQ(labelTexts("lbDecompress"), std::vector<std::string>{"Concluído"});
   EXPECT_TRUE(labelTexts("lbStatusDecompres").empty());
@@ -162,20 +160,7 @@ TEST_F(UnpackPage, AnArchiveWithNoEntriesShowsOnlyConcluido) {
   EXPECT_EQ(dialogs.messages(), std::vector<std::string>{kRestoreQuestion});
 }
 
-TEST_F(UnpackPage, WithNothingChosenTheButtonGoesStraightToTheRestoreQuestion) {
-  form->runHandler("SpeedButton11Click");
-  EXPECT_TRUE(log.of(K::Label).empty());
-  EXPECT_EQ(shownKinds(), std::vector<std::string>{"message:" + std::string(kRestoreQuestion)});
-
-  // A path in Edit3 whose file has gone since it was chosen: no unpacking, no message.
-  form->window().setEditText("Edit3", (backups / "APAGADO.zlib").string());
-  dialogs.shown.clear();
-  form->runHandler("SpeedButton11Click");
-  EXPECT_TRUE(log.of(K::Label).empty());
-  EXPECT_EQ(dialogs.messages(), std::vector<std::string>{kRestoreQuestion});
-}
-
-TEST_F(UnpackPage, ADamagedArchiveReachesTheErrorReportAndNoRestoreIsOffered) {
+TEST_F(UnpackPage, FailuresReachTheErrorReportAndNoRestoreIsOffered) {
   const std::string first = test::repetitiveBytes(5000, 3);
   std::string bytes =
       test::buildArchive({test::entryOf("PRIMEIRO.fbk", first),
@@ -203,18 +188,17 @@ TEST_F(UnpackPage, ADamagedArchiveReachesTheErrorReportAndNoRestoreIsOffered) {
   form->runHandler("SpeedButton11Click");
   EXPECT_EQ(dialogs.messages().back(), "Error.");
   EXPECT_EQ(dialogs.shown.size(), 2u);
-}
 
-TEST_F(UnpackPage, AnOutputFileThatCannotBeCreatedReportsItsName) {
-  const std::string archive = pack("EMPRESA.zlib", {{"EMPRESA.fbk", "dados"}});
-  form->window().setEditText("Edit3", archive);
-  // The output file cannot be created: its name is taken by a folder.
+  // An output file that cannot be created (its name is taken by a folder): its name.
+  form->window().setEditText("Edit3", pack("EMPRESA.zlib", {{"EMPRESA.fbk", "dados"}}));
   std::filesystem::create_directories(backups / "EMPRESA.fbk");
   form->runHandler("SpeedButton11Click");
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].text.rfind("Cannot create file \"", 0), 0u) << dialogs.shown[0].text;
-  EXPECT_NE(dialogs.shown[0].text.find("EMPRESA.fbk"), std::string::npos);
-  EXPECT_EQ(test::namesIn(backups), (std::vector<std::string>{"EMPRESA.fbk", "EMPRESA.zlib"}));
+  ASSERT_EQ(dialogs.shown.size(), 3u);
+  EXPECT_EQ(dialogs.shown[2].text.rfind("Cannot create file \"", 0), 0u) << dialogs.shown[2].text;
+  EXPECT_NE(dialogs.shown[2].text.find("EMPRESA.fbk"), std::string::npos);
+  EXPECT_EQ(test::namesIn(backups),
+            (std::vector<std::string>{"CORROMPIDO.zlib", "CORTADO.zlib", "EMPRESA.fbk",
+                                      "EMPRESA.zlib", "PRIMEIRO.fbk"}));
 }
 
 // DecompressionProgress lets the window process its messages, so other events run in the

@@ -7,6 +7,7 @@ namespace dovra {
 namespace {
 
 using test::TestErp;
+namespace fs = std::filesystem;
 
 class ManualBackupTest : public test::BackupFixture {
  protected:
@@ -21,48 +22,40 @@ class ManualBackupTest : public test::BackupFixture {
                                               " \r\ncaminhobkpmanual2=" + extraFolder +
                                               "\r\nenderecobackup=/elsewhere/\r\n");
   }
-  // PRGDATABACKUP and PRGNOMEBACKUP of the first PARGERAL row.
-  std::pair<std::string, std::string> pargeral(const std::string& location,
-                                               bool withName = true) {
+  // Runs `sql` on `location` in a connection of its own; a select gives its first row.
+  std::vector<std::string> sql(const std::string& location, const std::string& statement) {
     IbDatabase db;
     db.DatabaseName = location;
     db.Params = {"user_name=" + env.user, "password=" + env.password};
     IbTransaction tr(db);
     IbQuery q(db, tr);
-    q.SetSQL(withName ? "select cast(PRGDATABACKUP as varchar(10)), PRGNOMEBACKUP from PARGERAL"
-                      : "select cast(PRGDATABACKUP as varchar(10)), '' from PARGERAL");
+    q.SetSQL(statement);
+    std::vector<std::string> row;
+    if (statement.rfind("select", 0) != 0) {
+      q.ExecSQL();
+      tr.Commit();
+      return row;
+    }
     q.Open();
-    return {q.Fields[0].AsString(), q.Fields[1].AsString()};
+    for (size_t i = 0; i < q.Fields.Count(); ++i) row.push_back(q.Fields[i].AsString());
+    return row;
+  }
+  // PRGDATABACKUP and PRGNOMEBACKUP of the first PARGERAL row.
+  std::vector<std::string> pargeral(const std::string& location) {
+    return sql(location, "select cast(PRGDATABACKUP as varchar(10)), PRGNOMEBACKUP from PARGERAL");
   }
   // The server's date, as PRGDATABACKUP holds it.
   std::string serverDate(const std::string& location) {
-    IbDatabase db;
-    db.DatabaseName = location;
-    db.Params = {"user_name=" + env.user, "password=" + env.password};
-    IbTransaction tr(db);
-    IbQuery q(db, tr);
-    q.SetSQL("select cast(current_date as varchar(10)) from rdb$database");
-    q.Open();
-    return q.Fields[0].AsString();
+    return sql(location, "select cast(current_date as varchar(10)) from rdb$database").at(0);
   }
-  void exec(const std::string& location, const std::string& sql) {
-    IbDatabase db;
-    db.DatabaseName = location;
-    db.Params = {"user_name=" + env.user, "password=" + env.password};
-    IbTransaction tr(db);
-    IbQuery q(db, tr);
-    q.SetSQL(sql);
-    q.ExecSQL();
-    tr.Commit();
-  }
-  std::vector<UiEvent> balloons() { return log.of(UiEvent::Kind::Balloon); }
   bool balloonShown(const std::string& title, const std::string& text) {
-    for (const auto& b : balloons()) {
+    for (const auto& b : log.of(UiEvent::Kind::Balloon)) {
       if (b.title == title && b.text == text) return true;
     }
     return false;
   }
 
+  const std::string kName = "ERP_081226_08_00_00";
   std::unique_ptr<test::DbTempDir> manual, extra;
 };
 
@@ -73,19 +66,14 @@ TEST_F(ManualBackupTest, ArchivesInTheManualAndExtraFoldersAndTheBackupRecorded)
   writeFolders(manual->path().string() + "/", extra->path().string() + "/");
   form->runHandler("spbBackupClick");
 
-  const std::string name = "ERP_081226_08_00_00.zlib";
-  const std::string archive = manual->file(name);
-  ASSERT_TRUE(std::filesystem::exists(archive)) << test::readFile(settingsPath("LOJA"));
-  EXPECT_EQ(test::readFile(archive), test::readFile(extra->file(name)));
-  EXPECT_EQ(entryNames(archive), (std::vector<std::string>{"ERP_081226_08_00_00.fbk",
-                                                           "ERP_NFE_081226_08_00_00.fbk"}));
-  EXPECT_FALSE(std::filesystem::exists(folder() + "ERP_081226_08_00_00.fbk"));
-  EXPECT_EQ(restoredCounts(archive, "ERP_081226_08_00_00.fbk"),
-            test::sampleRowCounts(sample.erp().mainLocation, env));
-
-  const auto [date, recorded] = pargeral(sample.erp().mainLocation);
-  EXPECT_EQ(date, serverDate(sample.erp().mainLocation));
-  EXPECT_EQ(recorded, name);
+  const std::string archive = manual->file(kName + ".zlib");
+  ASSERT_TRUE(fs::exists(archive)) << test::readFile(settingsPath("LOJA"));
+  EXPECT_EQ(test::readFile(archive), test::readFile(extra->file(kName + ".zlib")));
+  EXPECT_EQ(entryNames(archive),
+            (std::vector<std::string>{kName + ".fbk", "ERP_NFE_081226_08_00_00.fbk"}));
+  EXPECT_FALSE(fs::exists(folder() + kName + ".fbk"));
+  EXPECT_EQ(pargeral(sample.erp().mainLocation),
+            (std::vector<std::string>{serverDate(sample.erp().mainLocation), kName + ".zlib"}));
 
   WindowModel& w = form->window();
   EXPECT_EQ(w.labelText("lbStatus"), "Cópia realizada com sucesso");
@@ -96,7 +84,8 @@ TEST_F(ManualBackupTest, ArchivesInTheManualAndExtraFoldersAndTheBackupRecorded)
   EXPECT_EQ(dialogs.shown[0].caption, "BackUp Dovra ");
   EXPECT_TRUE(balloonShown("BackUp Dovra", "BackUp em andamento"));
   EXPECT_TRUE(balloonShown("BackUp Dovra", "Cópia realizada com sucesso"));
-  EXPECT_NE(w.hint().find("\r\rBackup do dia realizado com sucesso - Versão: 13"), std::string::npos);
+  EXPECT_NE(w.hint().find("\r\rBackup do dia realizado com sucesso - Versão: 13"),
+            std::string::npos);
   EXPECT_FALSE(w.controlVisible("Gauge1"));
   EXPECT_FALSE(form->state().BackupRunning);
   EXPECT_FALSE(w.menuItemVisible("Atualizardata1"));
@@ -114,53 +103,49 @@ TEST_F(ManualBackupTest, ArchivesInTheManualAndExtraFoldersAndTheBackupRecorded)
   EXPECT_FALSE(balloonShown("Backup em andamento", "Arquivos NF-e \rProgresso - 100%"));
 }
 
-TEST_F(ManualBackupTest, WithoutExtraFolderOneArchiveAndAZeroEstimateShowsNoProgressBalloon) {
+TEST_F(ManualBackupTest, TheManualFolderAndTheStateDecideWhetherAndWhereItRuns) {
   const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
   useErp(sample.erp(), folder());
-  form->state().ProgressMaximum = -330;  // the estimate can come out negative: no progress
-  writeFolders(manual->path().string() + "/");
-  form->spbBackupClick();
-  EXPECT_TRUE(std::filesystem::exists(manual->file("ERP_081226_08_00_00.zlib")));
-  EXPECT_TRUE(std::filesystem::is_empty(extra->path()));
-  for (const auto& b : balloons()) EXPECT_NE(b.title, "Backup em andamento");
-  for (const auto& g : log.of(UiEvent::Kind::Gauge)) EXPECT_EQ(g.maximum, 0);
-}
-
-TEST_F(ManualBackupTest, MissingManualFolderIsReported) {
-  const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
-  useErp(sample.erp(), folder());
-  writeFolders("/nao/existe/");
-  form->spbBackupClick();
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].caption, "BackUp Dovra");
-  EXPECT_EQ(dialogs.shown[0].text, "Diretório de backup não foi encontrado!");
-  EXPECT_FALSE(form->state().BackupRunning);
-  EXPECT_TRUE(log.of(UiEvent::Kind::Balloon).empty());
-}
-
-TEST_F(ManualBackupTest, EmptyManualFolderAsksForOneForThisRunOnly) {
-  const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
-  useErp(sample.erp(), folder());
-  writeFolders("");
-  form->spbBackupClick();  // cancelled: nothing at all
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].kind, "folder");
-  EXPECT_EQ(dialogs.shown[0].caption, "Selecionar a pasta para backup");
-  EXPECT_TRUE(log.of(UiEvent::Kind::Balloon).empty());
-
-  dialogs.answer(manual->path().string());
-  form->spbBackupClick();
-  EXPECT_TRUE(std::filesystem::exists(manual->file("ERP_081226_08_00_00.zlib")));
-  EXPECT_EQ(ProfileFile(settingsPath("LOJA")).readString("backup", "caminhobkpmanual"), "");
-}
-
-TEST_F(ManualBackupTest, AClickWhileABackupRunsDoesNothing) {
-  form->state().BackupRunning.set(true);
-  writeFolders(manual->path().string() + "/");
-  log.events.clear();
-  form->spbBackupClick();
-  EXPECT_TRUE(dialogs.shown.empty());
-  EXPECT_TRUE(log.events.empty());
+  {
+    SCOPED_TRACE("a click while a backup runs does nothing");
+    form->state().BackupRunning.set(true);
+    writeFolders(manual->path().string() + "/");
+    log.events.clear();
+    form->spbBackupClick();
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_TRUE(log.events.empty());
+    form->state().BackupRunning.set(false);
+  }
+  {
+    SCOPED_TRACE("a missing manual folder");
+    writeFolders("/nao/existe/");
+    form->spbBackupClick();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].caption, "BackUp Dovra");
+    EXPECT_EQ(dialogs.shown[0].text, "Diretório de backup não foi encontrado!");
+    EXPECT_FALSE(form->state().BackupRunning);
+    EXPECT_TRUE(log.of(UiEvent::Kind::Balloon).empty());
+  }
+  {
+    SCOPED_TRACE("an empty manual folder asks for one for this run only; cancelled first");
+    dialogs.shown.clear();
+    writeFolders("");
+    form->spbBackupClick();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, "folder");
+    EXPECT_EQ(dialogs.shown[0].caption, "Selecionar a pasta para backup");
+    EXPECT_TRUE(log.of(UiEvent::Kind::Balloon).empty());
+    // An estimate below zero shows no progress.
+    form->state().ProgressMaximum = -330;
+    dialogs.answer(manual->path().string());
+    form->spbBackupClick();
+    EXPECT_TRUE(fs::exists(manual->file(kName + ".zlib")));
+    EXPECT_EQ(ProfileFile(settingsPath("LOJA")).readString("backup", "caminhobkpmanual"), "");
+    // Without an extra folder, one archive.
+    EXPECT_TRUE(fs::is_empty(extra->path()));
+    for (const auto& b : log.of(UiEvent::Kind::Balloon)) EXPECT_NE(b.title, "Backup em andamento");
+    for (const auto& g : log.of(UiEvent::Kind::Gauge)) EXPECT_EQ(g.maximum, 0);
+  }
 }
 
 TEST_F(ManualBackupTest, AFailedPassKeepsItsFilesAndRecordsNothing) {
@@ -171,15 +156,15 @@ TEST_F(ManualBackupTest, AFailedPassKeepsItsFilesAndRecordsNothing) {
   const auto before = pargeral(sample.erp().mainLocation);
   form->spbBackupClick();
 
-  EXPECT_TRUE(std::filesystem::exists(folder() + "ERP_081226_08_00_00.fbk"));
+  EXPECT_TRUE(fs::exists(folder() + kName + ".fbk"));
   const std::string logText = test::readFile(folder() + "ERP_NFE_081226_08_00_00.txt");
   EXPECT_NE(logText.find("erro: "), std::string::npos);
-  EXPECT_TRUE(std::filesystem::is_empty(manual->path()));
+  EXPECT_TRUE(fs::is_empty(manual->path()));
   EXPECT_EQ(pargeral(sample.erp().mainLocation), before);
-  EXPECT_EQ(dialogs.messages(), std::vector<std::string>{
-                                    "Erro ao efetuar backUp, verifique o log e tente novamente!"});
-  EXPECT_TRUE(balloonShown("BackUp Dovra",
-                           "Erro ao efetuar backup, verifique o erro e tente novamente"));
+  EXPECT_EQ(dialogs.messages(),
+            std::vector<std::string>{"Erro ao efetuar backUp, verifique o log e tente novamente!"});
+  EXPECT_TRUE(
+      balloonShown("BackUp Dovra", "Erro ao efetuar backup, verifique o erro e tente novamente"));
   WindowModel& w = form->window();
   EXPECT_EQ(w.labelText("lbStatus"), "Erro - Verificar log na pasta do backup");
   EXPECT_EQ(w.labelColor("lbStatus"), LabelColor::Red);
@@ -202,28 +187,29 @@ TEST_F(ManualBackupTest, AFullManualFolderTakesTheDiskSpaceBranchAndKeepsTheBack
   writeFolders(tiny.string() + "/");
   form->spbBackupClick();
 
-  EXPECT_TRUE(std::filesystem::exists(folder() + "ERP_081226_08_00_00.fbk"));
-  EXPECT_TRUE(std::filesystem::is_empty(tiny));
+  EXPECT_TRUE(fs::exists(folder() + kName + ".fbk"));
+  EXPECT_TRUE(fs::is_empty(tiny));
   EXPECT_EQ(dialogs.messages(),
             std::vector<std::string>{"Erro ao efetuar backUp, espaço em disco esgotado!"});
   EXPECT_TRUE(balloonShown("Erro ao efetuar BackUp", "Espaço em disco esgotado."));
   EXPECT_EQ(form->window().labelText("lbStatus"), "Espaço em disco esgotado");
   EXPECT_NE(form->window().hint().find("Backup do dia com erros, verifique!"), std::string::npos);
   // The backup itself was made: its date is recorded all the same.
-  EXPECT_EQ(pargeral(sample.erp().mainLocation).second, "ERP_081226_08_00_00.zlib");
+  EXPECT_EQ(pargeral(sample.erp().mainLocation).at(1), kName + ".zlib");
 }
 
 TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate) {
   const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+  const std::string location = sample.erp().mainLocation;
   useErp(sample.erp(), folder());
-  exec(sample.erp().mainLocation, "alter table PARGERAL drop PRGNOMEBACKUP");
+  sql(location, "alter table PARGERAL drop PRGNOMEBACKUP");
   writeFolders(manual->path().string() + "/");
   form->spbBackupClick();
-  EXPECT_TRUE(std::filesystem::exists(manual->file("ERP_081226_08_00_00.zlib")));
+  EXPECT_TRUE(fs::exists(manual->file(kName + ".zlib")));
   WindowModel& w = form->window();
   EXPECT_EQ(w.labelText("lbStatus"), "Data do backup não foi alterada.");
   EXPECT_TRUE(w.menuItemVisible("Atualizardata1"));
-  const auto b = balloons().back();
+  const auto b = log.of(UiEvent::Kind::Balloon).back();
   EXPECT_EQ(b.title, "Erro ao atualizar data do BackUp");
   EXPECT_NE(b.text.find("PRGNOMEBACKUP"), std::string::npos) << b.text;
   EXPECT_NE(b.text.find("\rData do backup não foi alterada, clique no botão \"Atualizar data\"."),
@@ -231,27 +217,25 @@ TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate)
       << b.text;
 
   // The menu entry is now reachable, and recording twice works twice.
-  exec(sample.erp().mainLocation, "update PARGERAL set PRGDATABACKUP = null");
+  sql(location, "update PARGERAL set PRGDATABACKUP = null");
   w.setMenuAttached(true);
   for (int i = 0; i < 2; ++i) {
     EXPECT_TRUE(form->runHandler("Atualizardata1Click"));
     EXPECT_EQ(w.labelText("lbStatus"), "Backup realizado com sucesso.");
-    EXPECT_EQ(balloons().back().text, "Data do backup atualizada com sucesso.");
-    EXPECT_EQ(balloons().back().icon, BalloonIcon::Error);
+    EXPECT_EQ(log.of(UiEvent::Kind::Balloon).back().text, "Data do backup atualizada com sucesso.");
+    EXPECT_EQ(log.of(UiEvent::Kind::Balloon).back().icon, BalloonIcon::Error);
   }
-  EXPECT_EQ(pargeral(sample.erp().mainLocation, false).first, serverDate(sample.erp().mainLocation));
-}
+  EXPECT_EQ(sql(location, "select cast(PRGDATABACKUP as varchar(10)) from PARGERAL").at(0),
+            serverDate(location));
 
-TEST_F(ManualBackupTest, OverrideWithTheServerDownSaysTryAgain) {
+  // With the server down the override says to try again, after the connect error's text.
   form->state().DatabasePath = "localhost/3999:/var/db/ERP.fdb";
-  form->state().DbUser = env.user;
-  form->state().DbPassword = env.password;
   form->Atualizardata1Click();
-  EXPECT_EQ(form->window().labelText("lbStatus"), "Data do backup não foi alterada.");
-  const auto b = balloons().back();
-  EXPECT_EQ(b.title, "Erro ao atualizar data do BackUp");
-  EXPECT_EQ(b.text.substr(b.text.size() - 17), "\rTente novamente.");
-  EXPECT_GT(b.text.size(), 30u);  // the connect error's own text comes first
+  EXPECT_EQ(w.labelText("lbStatus"), "Data do backup não foi alterada.");
+  const auto down = log.of(UiEvent::Kind::Balloon).back();
+  EXPECT_EQ(down.title, "Erro ao atualizar data do BackUp");
+  EXPECT_EQ(down.text.substr(down.text.size() - 17), "\rTente novamente.");
+  EXPECT_GT(down.text.size(), 30u);
 }
 
 }  // namespace

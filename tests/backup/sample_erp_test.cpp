@@ -36,83 +36,48 @@ MakerRun runMaker(const std::string& arguments) {
   return run;
 }
 
-TEST(SampleErpFiles, IdentifierFileUnscramblesWithModeOne) {
-  test::TempDir dir("identifier");
+// What the files hold is read back by the program's own start-up tests; here what the
+// maker refuses to write, and the format an INI reader of the ERP's side relies on.
+TEST(SampleErpFiles, WindowsFilesWithCrlfAndNothingTheReaderWouldMisread) {
+  test::TempDir dir("files");
   test::writeIdentifierFile(dir.file("application.dvk"), "Loja São João");
-  const std::string bytes = test::readFile(dir.file("application.dvk"));
-  ASSERT_GE(bytes.size(), 2u);
-  EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
-  const std::string line = bytes.substr(0, bytes.size() - 2);
-  EXPECT_EQ(line.size(), 13u);  // Windows-1252: one byte per character
-  EXPECT_EQ(cripto(line, 1), "Loja S\xE3o Jo\xE3o");
-  EXPECT_EQ(cp1252ToUtf8(cripto(line, 1)), "Loja São João");
-
+  const std::string id = test::readFile(dir.file("application.dvk"));
+  EXPECT_EQ(id.substr(id.size() - 2), "\r\n");
+  EXPECT_EQ(cp1252ToUtf8(cripto(id.substr(0, id.size() - 2), 1)), "Loja São João");
   // A space at position 13 shifts to a line feed: such an identifier cannot be written.
   EXPECT_THROW(test::writeIdentifierFile(dir.file("bad.dvk"), "ABCDEFGHIJKL MN"), Exception);
-  EXPECT_FALSE(std::filesystem::exists(dir.file("bad.dvk")));
-}
 
-TEST(SampleErpFiles, SettingsFileIsTheErpsWindows1252IniWithCrlf) {
-  test::TempDir dir("settings");
   test::SampleSettings s;
   s.database = "servidor:C:\\Dovra\\Dados\\ERP.fdb";
   s.user = "SYSDBA";
   s.password = "ção123";
-  s.backup = {{"localremoto", "R"}, {"enderecobackup", "\\\\servidor\\bkp\\"}, {"tempo1", "09:30"}};
+  s.backup = {{"localremoto", "R"}, {"tempo1", "09:30"}};
   test::writeSettingsFile(dir.file("LOJA.dvk"), s);
   const std::string bytes = test::readFile(dir.file("LOJA.dvk"));
-
-  // Every line ends with CRLF, and there is no bare LF.
+  // Every line ends with CRLF, and there is no bare LF; Windows-1252 on disk.
   size_t lines = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\n') {
-      ++lines;
-      ASSERT_GT(i, 0u);
-      EXPECT_EQ(bytes[i - 1], '\r') << "line " << lines;
-    }
+  for (size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1), ++lines) {
+    ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "line " << lines;
   }
   EXPECT_GT(lines, 15u);
-  // Windows-1252 on disk; the ERP's own sections and comments around ours.
   EXPECT_NE(bytes.find("; Configura\xE7\xE3o"), std::string::npos);
-  EXPECT_NE(bytes.find("[empresa]\r\n"), std::string::npos);
-  EXPECT_NE(bytes.find("[conexao]\r\nendereco=servidor:C:\\Dovra\\Dados\\ERP.fdb\r\n"),
-            std::string::npos);
-  EXPECT_NE(bytes.find("usuario=" + cripto("SYSDBA", 0) + "\r\n"), std::string::npos);
   EXPECT_NE(bytes.find("senha=" + cripto("\xE7\xE3o123", 0) + "\r\n"), std::string::npos);
-  // No separate NF-e database: its location repeats the main one.
-  EXPECT_NE(bytes.find("[cnxnfe]\r\nendereco=servidor:C:\\Dovra\\Dados\\ERP.fdb\r\n"),
-            std::string::npos);
-  EXPECT_NE(bytes.find("[backup]\r\nenderecobackup=\\\\servidor\\bkp\\\r\nlocalremoto=R\r\n"
-                       "tempo1=09:30\r\n"),
-            std::string::npos);
-
   s.backupSection = false;
   test::writeSettingsFile(dir.file("NOBACKUP.dvk"), s);
   EXPECT_EQ(test::readFile(dir.file("NOBACKUP.dvk")).find("[backup]"), std::string::npos);
-
   // A password whose scrambled form begins with a blank would be cut by an INI reader.
   s.password = std::string(1, static_cast<char>(' ' + 10)) + "abc";
   EXPECT_THROW(test::writeSettingsFile(dir.file("BAD.dvk"), s), Exception);
   EXPECT_FALSE(std::filesystem::exists(dir.file("BAD.dvk")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("bad.dvk")));
 }
 
-TEST(SampleErpProgram, HelpAndCommandLineErrors) {
-  const MakerRun help = runMaker("--help");
-  EXPECT_EQ(help.status, 0);
-  for (const char* text : {"database", "identifier", "settings", "--size-mb", "--no-company-1",
-                           "--long-company-names", "--cnpj", "--pargeral-rows", "--unsent-nfe",
-                           "--cont-view-catalogue", "--tempo1", "--localremoto"}) {
-    EXPECT_NE(help.output.find(text), std::string::npos) << text;
-  }
-  EXPECT_EQ(runMaker("database --help").status, 0);
+TEST(SampleErpProgram, CommandLine) {
+  EXPECT_EQ(runMaker("--help").status, 0);
   const MakerRun unknown = runMaker("database --dir /tmp --frobnicate");
   EXPECT_EQ(unknown.status, 1);
   EXPECT_NE(unknown.output.find("unknown argument '--frobnicate'"), std::string::npos);
-  const MakerRun missing = runMaker("identifier --id X");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.output.find("--out is required"), std::string::npos);
   EXPECT_EQ(runMaker("nonsense").status, 2);
-
   test::TempDir dir("maker-cli");
   const MakerRun id = runMaker("identifier --out " + dir.file("application.dvk") + " --id LOJA01");
   EXPECT_EQ(id.status, 0) << id.output;
@@ -165,19 +130,6 @@ TEST_F(SampleErpDatabases, GrowsToTheRequestedSizeAndNeverOverwrites) {
             std::string::npos);
   EXPECT_GE(std::filesystem::file_size(dir.file("LOJA.fdb")), 12u * 1024 * 1024);
   EXPECT_LT(std::filesystem::file_size(dir.file("LOJA.fdb")), 20u * 1024 * 1024);
-
-  IbDatabase nfe;
-  nfe.DatabaseName = dir.remote("LOJA_NFE.fdb");
-  nfe.Params = {"user_name=" + env.user, "password=" + env.password};
-  IbTransaction tr(nfe);
-  IbQuery q(nfe, tr);
-  q.SetSQL("select count(*), sum(iif(NFEFTP = 'N', 1, 0)) from NFE");
-  q.Open();
-  EXPECT_EQ(q.Fields[0].AsInteger(), 3);
-  EXPECT_EQ(q.Fields[1].AsInteger(), 3);
-  q.Close();
-  tr.Commit();
-  nfe.Close();
 
   const auto size = std::filesystem::file_size(dir.file("LOJA.fdb"));
   const MakerRun again = runMaker("database --dir " + dir.path().string() + " --name LOJA --user " +

@@ -56,6 +56,23 @@ Step pause(size_t ms) {
   return {Step::kPause, {}, ms};
 }
 
+std::vector<Step> login(Step greeting, const std::string& syst) {
+  return {std::move(greeting),
+          expect("USER copia_ftp_dovra"),
+          reply("331 password?"),
+          expect("PASS lotusgravelz2"),
+          reply("230 logged in"),
+          expect("TYPE I"),
+          reply("200 binary"),
+          expect("SYST"),
+          reply(syst)};
+}
+
+std::vector<Step> operator+(std::vector<Step> a, const std::vector<Step>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 }  // namespace fault
 
 namespace {

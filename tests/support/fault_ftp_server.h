@@ -68,6 +68,12 @@ Step closeControl();
 // Waits `ms` milliseconds.
 Step pause(size_t ms);
 
+// A session's opening with the program's account: `greeting`, USER, PASS, TYPE I and SYST
+// answered with `syst`.
+std::vector<Step> login(Step greeting = reply("220 ready"), const std::string& syst = "215 UNIX");
+// The steps of `a`, then those of `b`.
+std::vector<Step> operator+(std::vector<Step> a, const std::vector<Step>& b);
+
 }  // namespace fault
 
 class FaultFtpServer {

@@ -14,24 +14,22 @@
 namespace dovra {
 namespace {
 
-TEST(CnpjFolder, FormattedTextsBecomeTheirDigits) {
+TEST(CnpjFolder, FormattedTextsBecomeTheirDigitsAndNoUsableCnpjTheFallback) {
   EXPECT_EQ(cleanCnpj("12.345.678/0001-95"), "12345678000195");
   EXPECT_EQ(cnpjFolderName("12.345.678/0001-95"), "12345678000195");
   EXPECT_EQ(cnpjFolderName(" \t12.345.678/0001-95  "), "12345678000195");
   EXPECT_EQ(cnpjFolderName("12345678000195"), "12345678000195");
   // Only the three separators go; anything else stays as typed.
   EXPECT_EQ(cnpjFolderName("AB 12&3"), "AB 12&3");
-}
 
-TEST(CnpjFolder, NoUsableCnpjGivesTheFallbackFolder) {
+  // No usable CNPJ: the fallback folder.
   for (const char* text : {"", "   ", "0", " 0 ", "0.", "./-0-", "0/"}) {
     EXPECT_EQ(cnpjFolderName(text), kNoCnpjFolder) << '"' << text << '"';
   }
   EXPECT_EQ(cnpjFolderName("00"), "00");
   EXPECT_EQ(cnpjFolderName("./-"), "");  // cleaned to nothing, but not "0"
-}
 
-TEST(CnpjFolder, TrimTakesBlanksAndControlCharacters) {
+  // Trimming takes blanks and control characters.
   EXPECT_EQ(trimText("\r\n 14 \n"), "14");
   EXPECT_EQ(trimText("a b"), "a b");
   EXPECT_EQ(trimText(""), "");

@@ -60,27 +60,21 @@ TEST(FtpReply, TrimDropsBlanksAndControlCharacters) {
   EXPECT_EQ(trimBlanks("a b"), "a b");
 }
 
-TEST(FtpReply, PasvWithParentheses) {
-  const auto address = parsePasvText("Entering Passive Mode (10,0,0,5,19,137).");
-  ASSERT_TRUE(address);
-  EXPECT_EQ(address->hostText(), "10.0.0.5");
-  EXPECT_EQ(address->port, 5001);
-}
-
-TEST(FtpReply, PasvWithoutParenthesesTakesTheTextAfterTheLastBlank) {
-  const auto address = parsePasvText("Entering Passive Mode 10,0,0,5,19,137");
-  ASSERT_TRUE(address);
-  EXPECT_EQ(address->hostText(), "10.0.0.5");
-  EXPECT_EQ(address->port, 5001);
-}
-
-TEST(FtpReply, PasvRefusesWhatIsNotSixNumbersUpTo255) {
-  EXPECT_FALSE(parsePasvText("Entering Passive Mode (10,0,0,5,19)"));
-  EXPECT_FALSE(parsePasvText("Entering Passive Mode (10,0,0,5,19,137,1)"));
-  EXPECT_FALSE(parsePasvText("Entering Passive Mode (10,0,0,256,19,137)"));
-  EXPECT_FALSE(parsePasvText("Entering Passive Mode (10,0,x,5,19,137)"));
-  EXPECT_FALSE(parsePasvText("Entering Passive Mode"));
-  EXPECT_FALSE(parsePasvText(""));
+TEST(FtpReply, PasvWithOrWithoutParenthesesAndOnlySixNumbersUpTo255) {
+  // Without parentheses the address is the text after the last blank.
+  for (const char* text :
+       {"Entering Passive Mode (10,0,0,5,19,137).", "Entering Passive Mode 10,0,0,5,19,137"}) {
+    const auto address = parsePasvText(text);
+    ASSERT_TRUE(address) << text;
+    EXPECT_EQ(address->hostText(), "10.0.0.5");
+    EXPECT_EQ(address->port, 5001);
+  }
+  for (const char* text :
+       {"Entering Passive Mode (10,0,0,5,19)", "Entering Passive Mode (10,0,0,5,19,137,1)",
+        "Entering Passive Mode (10,0,0,256,19,137)", "Entering Passive Mode (10,0,x,5,19,137)",
+        "Entering Passive Mode", ""}) {
+    EXPECT_FALSE(parsePasvText(text)) << text;
+  }
 }
 
 TEST(FtpReply, DataHostFallsBackToTheControlPeerWhenThePasvAddressIsUnreachable) {

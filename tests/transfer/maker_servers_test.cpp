@@ -2,37 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
-
 #include "platform/error.h"
+#include "support/test_helpers.h"
 
 namespace dovra {
 namespace {
 
-// Sets (or clears) an environment variable for one test and puts it back afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 struct CleanEnv {
   ScopedEnv host{"DOVRA_FTP_HOST", nullptr};
@@ -86,17 +62,16 @@ TEST(MakerServers, EnvironmentOverridesHostsAndPorts) {
 
 TEST(MakerServers, BadPortsAreReported) {
   CleanEnv clean;
-  {
-    ScopedEnv port("DOVRA_FTP_PORT", "abc");
-    EXPECT_THROW(uploadFtpServer(), Exception);
-  }
-  {
-    ScopedEnv port("DOVRA_NFE_FTP_PORT", "70000");
-    EXPECT_THROW(nfeFtpServer(), Exception);
-  }
-  {
-    ScopedEnv host("DOVRA_FTP_HOST", "h:0");
-    EXPECT_THROW(uploadFtpServer(), Exception);
+  struct Case {
+    const char* name;
+    const char* value;
+    ServerAddress (*read)();
+  };
+  for (const Case& c : {Case{"DOVRA_FTP_PORT", "abc", uploadFtpServer},
+                        Case{"DOVRA_NFE_FTP_PORT", "70000", nfeFtpServer},
+                        Case{"DOVRA_FTP_HOST", "h:0", uploadFtpServer}}) {
+    ScopedEnv bad(c.name, c.value);
+    EXPECT_THROW(c.read(), Exception) << c.name << "=" << c.value;
   }
   ScopedEnv web("DOVRA_WEB_HOST", "h:");
   EXPECT_THROW(webServerBaseUrl(), Exception);

@@ -116,17 +116,6 @@ TEST_F(NfeExportTest, DocumentsGoIntoTheirCompanysFolderAndAreMarkedOnceStored) 
   EXPECT_EQ(nfeServer->log(), serverLog);
 }
 
-TEST_F(NfeExportTest, ACompanyOneWithoutCnpjSendsEverythingBelowTheFallbackFolder) {
-  mainSql("update EMPRESA set EMPCNPJ = '0' where EMPCODIGO = 1");
-  add(a);
-  add(c);
-  runExport();
-  EXPECT_EQ(readFile(remoteFile(a, kNoCnpjFolder)), stored(a));
-  EXPECT_EQ(readFile(remoteFile(c, kNoCnpjFolder)), stored(c));
-  EXPECT_EQ(sent(a), "S");
-  EXPECT_EQ(sent(c), "S");
-}
-
 TEST_F(NfeExportTest, ARefusedConnectionExportsNothingUntilTheNextRun) {
   add(a);
   add(c);
@@ -138,11 +127,16 @@ TEST_F(NfeExportTest, ARefusedConnectionExportsNothingUntilTheNextRun) {
   EXPECT_EQ(sent(c), "N");
   EXPECT_TRUE(filesBelow(dir.path() / "xml").empty());
 
+  // The next run sends them; company 1 without a CNPJ sends everything below the
+  // fallback folder.
+  mainSql("update EMPRESA set EMPCNPJ = '0' where EMPCODIGO = 1");
   useNfeServer(nfeServer->port());
   runExport();
   EXPECT_EQ(log(), Lines{"Conectou"});
   EXPECT_EQ(sent(a), "S");
   EXPECT_EQ(sent(c), "S");
+  EXPECT_EQ(readFile(remoteFile(a, kNoCnpjFolder)), stored(a));
+  EXPECT_EQ(readFile(remoteFile(c, kNoCnpjFolder)), stored(c));
 }
 
 TEST_F(NfeExportTest, AFailedStoreLeavesThatDocumentUnsentAndTheOthersGoOn) {
@@ -165,28 +159,6 @@ TEST_F(NfeExportTest, AFailedStoreLeavesThatDocumentUnsentAndTheOthersGoOn) {
   runExport();
   EXPECT_EQ(sent(a), "S");
   EXPECT_EQ(readFile(remoteFile(a)), stored(a));
-}
-
-TEST_F(NfeExportTest, AFailedFolderChangeIsRetriedAndNothingLandsInAnotherCompanysFolder) {
-  const Document c2{2, 2, "35240698765432000198550020000000021000000044", "<nfe>C2</nfe>"};
-  for (const Document& d : {a, c, c2}) add(d);
-  // Company 2's folder cannot be made or entered: a file stands in its place.
-  fs::create_directories(remoteFolder(company1Folder(), 1).parent_path());
-  writeFile(remoteFolder(company1Folder(), 2), "not a folder");
-
-  runExport();
-
-  const Lines lines = log();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "Conectou");
-  for (size_t i = 1; i < 3; ++i) EXPECT_EQ(lines[i].rfind("ERRO ", 0), 0u) << lines[i];
-  EXPECT_EQ(sent(a), "S");
-  EXPECT_EQ(sent(c), "N");
-  EXPECT_EQ(sent(c2), "N");
-  // Company 1's folder holds company 1's document alone.
-  EXPECT_EQ(filesBelow(remoteFolder(company1Folder(), 1)),
-            std::vector<fs::path>{a.key + "-nfe.xml"});
-  EXPECT_EQ(filesBelow(dir.path() / "nfeftp").size(), 2u);  // a's file and the stand-in
 }
 
 TEST_F(NfeExportTest, LocalCopiesThatCannotBeWrittenAreLoggedAndStayUnsent) {
@@ -214,6 +186,8 @@ TEST_F(NfeExportTest, LocalCopiesThatCannotBeWrittenAreLoggedAndStayUnsent) {
   EXPECT_TRUE(filesBelow(dir.path() / "nfeftp").empty());
 }
 
+// A failed folder change is retried for each document, and nothing lands in another
+// company's folder.
 TEST_F(NfeExportTest, ManyDocumentsKeepTheirOrderAndEachFailureIsLoggedAtItsTurn) {
   // More documents than the transfer side takes ahead, of three companies; company 2's
   // folder is blocked, and one of company 3's keys is unusable.
@@ -256,10 +230,7 @@ TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   add(a);
   const std::string folder = company1Folder();
   // clang-format off
-  FaultFtpServer stalled({
-      reply("220 ready"), expect("USER copia_ftp_dovra"), reply("331 password?"),
-      expect("PASS lotusgravelz2"), reply("230 ok"), expect("TYPE I"), reply("200 ok"),
-      expect("SYST"), reply("215 UNIX"), expect("CWD /"), reply("250 ok"),
+  FaultFtpServer stalled(login() + std::vector<Step>{expect("CWD /"), reply("250 ok"),
       expect("MKD " + folder), reply("257 made"), expect("CWD " + folder), reply("250 ok"),
       expect("MKD XMLS"), reply("257 made"), expect("CWD XMLS"), reply("250 ok"),
       expect("MKD 1"), reply("257 made"), expect("CWD 1"), reply("250 ok"),
@@ -268,6 +239,7 @@ TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   // clang-format on
   useNfeServer(stalled.port());
 
+  // The scheduler's tick starts the export on its own thread.
   form->Timer1Timer();
   const auto storing = [&stalled] {
     for (const std::string& c : stalled.commands()) {
@@ -290,22 +262,6 @@ TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   EXPECT_TRUE(loop.exiting());
   EXPECT_EQ(sent(a), "N");
   EXPECT_EQ(stalled.finish(), "");
-}
-
-TEST_F(NfeExportTest, TheSchedulerTickStartsTheExportWhenNothingElseRuns) {
-  add(a);
-  form->state().FtpRunning.set(true);
-  form->Timer1Timer();
-  EXPECT_FALSE(form->launcher().running(WorkerKind::TXML));
-  form->state().FtpRunning.set(false);
-
-  form->Timer1Timer();
-  for (int i = 0; i < 500 && form->launcher().running(WorkerKind::TXML); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_FALSE(form->launcher().running(WorkerKind::TXML));
-  EXPECT_EQ(sent(a), "S");
-  EXPECT_EQ(readFile(remoteFile(a)), stored(a));
 }
 
 }  // namespace

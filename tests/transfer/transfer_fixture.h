@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -29,6 +28,7 @@
 #include "support/fakes.h"
 #include "support/firebird_env.h"
 #include "support/temp_dir.h"
+#include "support/test_helpers.h"
 #include "support/test_servers.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/daily_upload.h"
@@ -39,71 +39,96 @@ namespace dovra::test {
 
 namespace fs = std::filesystem;
 
-// Deterministic bytes; different seeds give different contents.
-inline std::string pattern(size_t size, unsigned seed = 1) {
-  std::string bytes(size, '\0');
-  unsigned x = seed * 2654435761u + 12345u;
-  for (auto& b : bytes) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) old_ = old;
-    ::setenv(name_.c_str(), value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
-class TransferTest : public FirebirdTest {
+// The main window with the transfer workers installed, the three servers and the
+// environment pointing the program at them, without a database.
+class TransferWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    FirebirdTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    sample = std::make_unique<TestErp>(env, [](SampleErpOptions& o) { o.unsentNfe = 0; });
     for (const char* sub : {"windows", "program", "backup", "ftp", "nfeftp", "web", "xml"}) {
       fs::create_directories(dir.path() / sub);
     }
     ftpServer = std::make_unique<FtpTestServer>(dir.path() / "ftp");
     nfeServer = std::make_unique<FtpTestServer>(dir.path() / "nfeftp");
     web = std::make_unique<HttpTestServer>(dir.path() / "web");
-    envs.push_back(
-        std::make_unique<ScopedEnv>("DOVRA_WINDOWS_DIR", (dir.path() / "windows").string()));
-    envs.push_back(
-        std::make_unique<ScopedEnv>("DOVRA_PROGRAM_DIR", (dir.path() / "program").string()));
-    envs.push_back(std::make_unique<ScopedEnv>("XDG_RUNTIME_DIR", dir.path().string()));
-    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_FTP_HOST", "127.0.0.1"));
+    setEnv("DOVRA_WINDOWS_DIR", (dir.path() / "windows").string());
+    setEnv("DOVRA_PROGRAM_DIR", (dir.path() / "program").string());
+    setEnv("XDG_RUNTIME_DIR", dir.path().string());
+    setEnv("DOVRA_FTP_HOST", "127.0.0.1");
     useUploadServer(ftpServer->port());
-    envs.push_back(
-        std::make_unique<ScopedEnv>("DOVRA_NFE_FTP_PORT", std::to_string(nfeServer->port())));
-    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_WEB_HOST", web->hostPort()));
-
+    useNfeServer(nfeServer->port());
+    setEnv("DOVRA_WEB_HOST", web->hostPort());
     const LocalDateTime now = SystemClock().now();
     clock.set(ManualClock::at(now.year, now.month, now.day, 13, 0, 0));
     form = std::make_unique<TForm1>(loop, dialogs, clock);
     form->timerInicia.setEnabled(false);
-    form->Timer3.setEnabled(false);
     installTransferWorkers(*form);
+    form->state().ProgramVersion = TForm1::kProgramVersion;
+  }
 
+  void TearDown() override {
+    // Workers started through the launcher must end before the form goes.
+    for (int i = 0;
+         form && i < 600 &&
+         (form->launcher().running(WorkerKind::TFTP) || form->launcher().running(WorkerKind::TXML));
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    form.reset();
+    while (!envs.empty()) envs.pop_back();
+  }
+
+  void setEnv(const std::string& name, const std::string& value) {
+    envs.push_back(std::make_unique<ScopedEnv>(name, value));
+  }
+  // Points the upload service at another port (a scripted fault server, a refused port).
+  void useUploadServer(int port) { setEnv("DOVRA_FTP_PORT", std::to_string(port)); }
+  void useNfeServer(int port) { setEnv("DOVRA_NFE_FTP_PORT", std::to_string(port)); }
+
+  std::vector<std::string> log() const { return form->window().memoLines("mLog"); }
+  std::string archivePath() const { return (dir.path() / "backup" / "ERP.zlib").string(); }
+  void writeArchive(const std::string& bytes) { writeFile(archivePath(), bytes); }
+
+  // The company folder on the upload server and in its NF-e tree for company 1's CNPJ.
+  static std::string company1Folder() { return cleanCnpj(*sampleCnpj(1, CnpjStyle::Formatted)); }
+  fs::path uploadFolder(const std::string& folder) const { return dir.path() / "ftp" / folder; }
+
+  void runUpload() { TFTP(*form, form->state().snapshot()).Execute(); }
+  void runExport() { TXML(*form, form->state().snapshot()).Execute(); }
+
+  // The date reports received by the web server, in order.
+  std::vector<std::string> reports() const {
+    std::vector<std::string> out;
+    for (const std::string& r : web->requests()) {
+      if (r.rfind("/atl/updataBkp.php", 0) == 0) out.push_back(r);
+    }
+    return out;
+  }
+  std::string todayText() const { return formatShortDate(clock.now()); }
+
+  TempDir dir{"transfer"};
+  std::unique_ptr<FtpTestServer> ftpServer;
+  std::unique_ptr<FtpTestServer> nfeServer;
+  std::unique_ptr<HttpTestServer> web;
+  std::vector<std::unique_ptr<ScopedEnv>> envs;
+  PosixEventLoop loop;
+  ScriptedDialogs dialogs;
+  ManualClock clock;
+  std::unique_ptr<TForm1> form;
+};
+
+// The window over the sample ERP on the Firebird server, its connections left as the start
+// sequence leaves them.
+class TransferTest : public TransferWindow {
+ protected:
+  void SetUp() override {
+    const std::optional<FirebirdEnv> found = firebirdEnv();
+    if (!found) GTEST_SKIP() << kFirebirdSkipMessage;
+    ASSERT_TRUE(firebirdServerAnswers()) << "the Firebird server does not answer";
+    env = *found;
+    sample = std::make_unique<TestErp>(env, [](SampleErpOptions& o) { o.unsentNfe = 0; });
+    TransferWindow::SetUp();
+    form->Timer3.setEnabled(false);
     RunState& s = form->state();
-    s.ProgramVersion = TForm1::kProgramVersion;
     s.DatabasePath = sample->erp().mainLocation;
     s.DatabaseBaseName = "ERP";
     s.NfeDatabasePath = sample->erp().nfeLocation;
@@ -113,7 +138,6 @@ class TransferTest : public FirebirdTest {
     s.DbPassword = env.password;
     s.BackupFolder = (dir.path() / "backup").string() + "/";
     s.XmlFolder = (dir.path() / "xml").string() + "/NFe/Xmls/Xmls";
-
     ErpConnections& db = form->erp();
     {
       std::lock_guard lock(db.Banco.lock());
@@ -125,27 +149,6 @@ class TransferTest : public FirebirdTest {
       connectDatabase(db.banconfe, s.NfeDatabasePath, s.DbUser, s.DbPassword);
       db.tnfe.StartTransaction();
     }
-  }
-
-  void TearDown() override {
-    // Workers started through the launcher must end before the form goes.
-    if (form) {
-      for (int i = 0; i < 600 && (form->launcher().running(WorkerKind::TFTP) ||
-                                  form->launcher().running(WorkerKind::TXML));
-           ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-    }
-    form.reset();
-    while (!envs.empty()) envs.pop_back();
-  }
-
-  // Points the upload service at another port (a scripted fault server, a refused port).
-  void useUploadServer(int port) {
-    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_FTP_PORT", std::to_string(port)));
-  }
-  void useNfeServer(int port) {
-    envs.push_back(std::make_unique<ScopedEnv>("DOVRA_NFE_FTP_PORT", std::to_string(port)));
   }
 
   // Runs a statement on the main (or NF-e) database in a connection of its own, committed.
@@ -187,37 +190,8 @@ class TransferTest : public FirebirdTest {
     return select(sample->erp().mainLocation, "select current_date from rdb$database").at(0);
   }
 
-  std::vector<std::string> log() const { return form->window().memoLines("mLog"); }
-  std::string archivePath() const { return (dir.path() / "backup" / "ERP.zlib").string(); }
-  void writeArchive(const std::string& bytes) { writeFile(archivePath(), bytes); }
-
-  // The company folder on the upload server and in its NF-e tree for company 1's CNPJ.
-  static std::string company1Folder() { return cleanCnpj(*sampleCnpj(1, CnpjStyle::Formatted)); }
-  fs::path uploadFolder(const std::string& folder) const { return dir.path() / "ftp" / folder; }
-
-  void runUpload() { TFTP(*form, form->state().snapshot()).Execute(); }
-  void runExport() { TXML(*form, form->state().snapshot()).Execute(); }
-
-  // The date reports received by the web server, in order.
-  std::vector<std::string> reports() const {
-    std::vector<std::string> out;
-    for (const std::string& r : web->requests()) {
-      if (r.rfind("/atl/updataBkp.php", 0) == 0) out.push_back(r);
-    }
-    return out;
-  }
-  std::string todayText() const { return formatShortDate(clock.now()); }
-
-  TempDir dir{"transfer"};
+  FirebirdEnv env;
   std::unique_ptr<TestErp> sample;
-  std::unique_ptr<FtpTestServer> ftpServer;
-  std::unique_ptr<FtpTestServer> nfeServer;
-  std::unique_ptr<HttpTestServer> web;
-  std::vector<std::unique_ptr<ScopedEnv>> envs;
-  PosixEventLoop loop;
-  ScriptedDialogs dialogs;
-  ManualClock clock;
-  std::unique_ptr<TForm1> form;
 };
 
 }  // namespace dovra::test
