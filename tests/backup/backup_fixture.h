@@ -2,8 +2,8 @@
 // the start sequence leaves it, and a backup folder the server can write.
 #pragma once
 
-#include <filesystem>
 #include <sys/mount.h>
+#include <filesystem>
 
 #include "archive/archive_reader.h"
 #include "backup/automatic_backup.h"
@@ -47,7 +47,8 @@ class BackupFixture : public FormFixture {
 
   // Unpacks `archive` into a fresh server-writable folder and restores each entry; returns
   // the row counts of the restored main database.
-  std::map<std::string, int64_t> restoredCounts(const std::string& archive, const std::string& entry) {
+  std::map<std::string, int64_t> restoredCounts(const std::string& archive,
+                                                const std::string& entry) {
     DbTempDir out(env.dbDir, "unpack");
     DecompressFiles(archive, out.path().string() + "/");
     const std::string fdb = out.file("restored.fdb");
@@ -72,7 +73,8 @@ class SmallDisk {
  public:
   SmallDisk(const std::filesystem::path& where, const char* size) : where_(where) {
     std::filesystem::create_directories(where);
-    mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0, (std::string("size=") + size + ",mode=1777").c_str()) == 0;
+    mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0,
+                     (std::string("size=") + size + ",mode=1777").c_str()) == 0;
   }
   ~SmallDisk() {
     if (mounted_) umount2(where_.c_str(), MNT_DETACH);

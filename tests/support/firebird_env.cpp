@@ -1,7 +1,7 @@
+#include "support/firebird_env.h"
 #include "backup/ib_database.h"
 #include "backup/ib_query.h"
 #include "backup/ib_service.h"
-#include "support/firebird_env.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -89,7 +89,8 @@ std::map<std::string, int64_t> sampleRowCounts(IbDatabase& db) {
   return counts;
 }
 
-std::map<std::string, int64_t> sampleRowCounts(const std::string& location, const FirebirdEnv& env) {
+std::map<std::string, int64_t> sampleRowCounts(const std::string& location,
+                                               const FirebirdEnv& env) {
   IbDatabase db;
   db.DatabaseName = location;
   db.Params = {"user_name=" + env.user, "password=" + env.password};

@@ -1,11 +1,11 @@
 #include "support/program_process.h"
 
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
 
 #include "shell/cripto.h"
 
@@ -13,9 +13,13 @@ extern char** environ;
 
 namespace dovra::test {
 
-std::string scramble(const std::string& bytes) { return cripto(bytes, 0); }
+std::string scramble(const std::string& bytes) {
+  return cripto(bytes, 0);
+}
 
-std::string ProgramProcess::programPath() { return std::string(DOVRA_BINARY_DIR) + "/backupdovra"; }
+std::string ProgramProcess::programPath() {
+  return std::string(DOVRA_BINARY_DIR) + "/backupdovra";
+}
 
 ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
                                std::vector<std::string> args) {
@@ -27,7 +31,8 @@ ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
   for (char** e = environ; *e; ++e) {
     const std::string kv = *e;
     const std::string name = kv.substr(0, kv.find('='));
-    if (!env.count(name) && name != "DISPLAY" && name != "WAYLAND_DISPLAY") envStrings.push_back(kv);
+    if (!env.count(name) && name != "DISPLAY" && name != "WAYLAND_DISPLAY")
+      envStrings.push_back(kv);
   }
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
   const std::string path = programPath();
@@ -133,7 +138,9 @@ int ProgramProcess::waitExit(std::chrono::milliseconds timeout) {
   return status_;
 }
 
-void ProgramProcess::signal(int sig) { kill(pid_, sig); }
+void ProgramProcess::signal(int sig) {
+  kill(pid_, sig);
+}
 
 std::vector<std::string> ProgramProcess::lines() {
   std::lock_guard lock(mutex_);

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <condition_variable>
 #include <vector>
 
 namespace dovra::test {

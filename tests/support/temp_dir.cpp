@@ -11,8 +11,8 @@ namespace dovra::test {
 TempDir::TempDir(const std::string& prefix) {
   const char* base = std::getenv("DOVRA_TEST_TMP");
   std::string tmpl =
-      (base && *base ? std::string(base) : std::filesystem::temp_directory_path().string()) +
-      "/" + prefix + "-XXXXXX";
+      (base && *base ? std::string(base) : std::filesystem::temp_directory_path().string()) + "/" +
+      prefix + "-XXXXXX";
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed for " + tmpl);
   path_ = tmpl;
 }
