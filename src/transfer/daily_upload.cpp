@@ -178,15 +178,7 @@ void TFTP::run() {
   // Held from the date update to the end-of-run commit.
   std::unique_lock<std::recursive_mutex> dateRecorded;
   try {
-    const ServerAddress server = uploadFtpServer();
-    ftp.Host = server.host;
-    ftp.Port = server.port;
-    ftp.Username = "copia_ftp_dovra";
-    ftp.Password = "lotusgravelz2";
-    ftp.Passive = true;
-    ftp.RecvBufferSize = 8192;
-    ftp.SendBufferSize = 32768;
-
+    useMakerAccount(ftp, uploadFtpServer());
     log("Tenta conectar");
     ftp.OpenSession(true, kConnectLimitMs);
     log("Conectou");

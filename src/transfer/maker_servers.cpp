@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/error.h"
+#include "transfer/ftp_session.h"
 
 #if !defined(DOVRA_FTP_HOST_DEFAULT) || !defined(DOVRA_WEB_HOST_DEFAULT)
 #error "the build passes DOVRA_FTP_HOST_DEFAULT and DOVRA_WEB_HOST_DEFAULT"
@@ -90,6 +91,16 @@ std::string webServerBaseUrl() {
   std::string url = "http://" + (v6 ? "[" + address.host + "]" : address.host);
   if (address.port) url += ":" + std::to_string(address.port);
   return url;
+}
+
+void useMakerAccount(TIdFTP& ftp, const ServerAddress& server) {
+  ftp.Host = server.host;
+  ftp.Port = server.port;
+  ftp.Username = "copia_ftp_dovra";
+  ftp.Password = "lotusgravelz2";
+  ftp.Passive = true;
+  ftp.RecvBufferSize = 8192;
+  ftp.SendBufferSize = 32768;
 }
 
 }  // namespace dovra

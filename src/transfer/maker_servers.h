@@ -13,6 +13,8 @@
 
 namespace dovra {
 
+class TIdFTP;
+
 struct ServerAddress {
   std::string host;
   int port = 0;
@@ -24,5 +26,9 @@ ServerAddress uploadFtpServer();
 ServerAddress nfeFtpServer();
 // "http://" + WebServerHost, with ":port" when one is configured; no trailing slash.
 std::string webServerBaseUrl();
+
+// Points a session at one of the maker's FTP services with the program's account: passive
+// mode, 8 KiB receive chunks, 32 KiB send chunks. Opening the session is the caller's.
+void useMakerAccount(TIdFTP& ftp, const ServerAddress& server);
 
 }  // namespace dovra

@@ -311,13 +311,7 @@ void TXML::run() {
   ftp.CloseSession();
   bool connected = false;
   try {
-    const ServerAddress server = nfeFtpServer();
-    ftp.Host = server.host;
-    ftp.Port = server.port;
-    ftp.Username = "copia_ftp_dovra";
-    ftp.Password = "lotusgravelz2";
-    ftp.Passive = true;
-    ftp.RecvBufferSize = 8192;
+    useMakerAccount(ftp, nfeFtpServer());
     ftp.OpenSession(true, kConnectLimitMs);
     window.memoAdd(kLog, "Conectou");
     connected = true;

@@ -38,14 +38,7 @@ void checkForUpdate(TForm1& form) {
 
   const std::string updater = programFolder() + kUpdater;
   try {
-    const ServerAddress server = uploadFtpServer();
-    ftp.Host = server.host;
-    ftp.Port = server.port;
-    ftp.Username = "copia_ftp_dovra";
-    ftp.Password = "lotusgravelz2";
-    ftp.Passive = true;
-    ftp.RecvBufferSize = 8192;
-    ftp.SendBufferSize = 32768;
+    useMakerAccount(ftp, uploadFtpServer());
     ftp.OpenSession(true, kConnectLimitMs);
     ftp.EnterFolder("/");
     ftp.EnterFolder("exe");
