@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,46 @@ inline std::string envOr(const char* name, const std::string& fallback) {
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs a program to completion and returns its wall time; throws when it fails.
+inline double timedRun(const std::vector<std::string>& args) {
+  const auto start = std::chrono::steady_clock::now();
+  if (runProcess(args) != 0) throw std::runtime_error(args.front() + " failed");
+  return secondsSince(start);
+}
+
+// Writes `size` bytes of incompressible noise (xorshift64, always the same bytes).
+inline void writeNoiseFile(const std::string& path, int64_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::vector<uint64_t> block(1 << 17);
+  uint64_t x = 0x9E3779B97F4A7C15ull;
+  for (int64_t left = size; left > 0;) {
+    for (auto& w : block) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      w = x;
+    }
+    const int64_t n = std::min<int64_t>(left, static_cast<int64_t>(block.size() * 8));
+    out.write(reinterpret_cast<const char*>(block.data()), n);
+    left -= n;
+  }
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// This process's peak resident memory (VmHWM) in KiB, -1 when unknown.
+inline long peakResidentKb() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+// Starts a new peak measurement from the current resident size.
+inline void resetPeakResident() {
+  std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 }  // namespace dovra::bench

@@ -16,8 +16,6 @@
 // DOVRA_TEST_DB_DIR (scripts/test sets them; or source scripts/lib/firebird.sh and call
 // start_firebird), /usr/bin/python3 with pyftpdlib, and curl. The temporary folder
 // ($DOVRA_TEST_TMP or the system's) needs room for three copies of the largest archive.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +28,7 @@
 #include <vector>
 
 #include "backup/erp_connections.h"
+#include "bench_support.h"
 #include "platform/clock.h"
 #include "platform/posix_event_loop.h"
 #include "shell/form1.h"
@@ -39,43 +38,10 @@
 #include "support/test_servers.h"
 #include "transfer/daily_upload.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
-
-void makeFile(const std::string& path, int64_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  std::vector<uint64_t> block(1 << 17);
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  int64_t left = size;
-  while (left > 0) {
-    for (auto& w : block) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      w = x;
-    }
-    const int64_t n = std::min<int64_t>(left, static_cast<int64_t>(block.size() * 8));
-    out.write(reinterpret_cast<const char*>(block.data()), n);
-    left -= n;
-  }
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-void resetPeak() {
-  std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-long peakResidentKb() {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
 
 void runSql(const std::string& location, const dovra::test::FirebirdEnv& env,
             const std::string& statement) {
@@ -93,19 +59,7 @@ double uploadCurl(const dovra::test::FtpTestServer& server, const std::string& f
                           dovra::test::kFtpPassword + "@" + server.host() + ":" +
                           std::to_string(server.port()) + "/curl.bin";
   std::vector<std::string> args = {"/usr/bin/curl", "-sS", "-T", file, url};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const auto start = Steady::now();
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    throw std::runtime_error("cannot start curl");
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("curl failed");
-  return seconds;
+  return dovra::bench::timedRun(args);
 }
 
 }  // namespace
@@ -158,7 +112,7 @@ int main(int argc, char** argv) {
     bool met = true;
     for (const int64_t mb : sizesMb) {
       const int64_t size = mb << 20;
-      makeFile(archive, size);
+      dovra::bench::writeNoiseFile(archive, size);
       double ours = 1e30, curl = 1e30;
       long peakKb = 0;
       for (int round = 0; round < 3; ++round) {
@@ -167,11 +121,11 @@ int main(int argc, char** argv) {
           if ((turn + round) % 2 == 0) {
             runSql(state.DatabasePath, *env, "update PARGERAL set PRGDATAFTP = null");
             form.window().memoClear("mLog");
-            resetPeak();
+            dovra::bench::resetPeakResident();
             const auto start = Steady::now();
             dovra::TFTP(form, state.snapshot()).Execute();
-            ours = std::min(ours, std::chrono::duration<double>(Steady::now() - start).count());
-            peakKb = std::max(peakKb, peakResidentKb());
+            ours = std::min(ours, dovra::bench::secondsSince(start));
+            peakKb = std::max(peakKb, dovra::bench::peakResidentKb());
             const auto lines = form.window().memoLines("mLog");
             if (lines.empty() || lines.back() != "Arquivo novo renomeado") {
               throw std::runtime_error("the upload did not complete: " +

@@ -11,8 +11,6 @@
 // ratio at most 1.1, peak memory under 32 MiB. Needs /usr/bin/python3 with pyftpdlib and
 // curl; the temporary folder ($DOVRA_TEST_TMP or the system's) needs room for three
 // copies of the largest file.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,43 +22,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "transfer/ftp_session.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-void makeFile(const std::string& path, int64_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  std::vector<uint64_t> block(1 << 17);
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  int64_t left = size;
-  while (left > 0) {
-    for (auto& w : block) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      w = x;
-    }
-    const int64_t n = std::min<int64_t>(left, static_cast<int64_t>(block.size() * 8));
-    out.write(reinterpret_cast<const char*>(block.data()), n);
-    left -= n;
-  }
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-long peakResidentKb() {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
 
 double uploadOurs(const dovra::test::FtpTestServer& server, const std::string& file) {
   const auto start = Clock::now();
@@ -75,7 +45,7 @@ double uploadOurs(const dovra::test::FtpTestServer& server, const std::string& f
   ftp.OpenSession(true, 5000);
   ftp.UploadFile(file, "ours.bin", false);
   ftp.CloseSession();
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  return dovra::bench::secondsSince(start);
 }
 
 double uploadCurl(const dovra::test::FtpTestServer& server, const std::string& file) {
@@ -83,19 +53,7 @@ double uploadCurl(const dovra::test::FtpTestServer& server, const std::string& f
                           dovra::test::kFtpPassword + "@" + server.host() + ":" +
                           std::to_string(server.port()) + "/curl.bin";
   std::vector<std::string> args = {"/usr/bin/curl", "-sS", "-T", file, url};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const auto start = Clock::now();
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    throw std::runtime_error("cannot start curl");
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("curl failed");
-  return seconds;
+  return dovra::bench::timedRun(args);
 }
 
 }  // namespace
@@ -114,7 +72,7 @@ int main(int argc, char** argv) {
     for (const int64_t mb : sizesMb) {
       const int64_t size = mb << 20;
       const std::string file = work.file("upload.bin");
-      makeFile(file, size);
+      dovra::bench::writeNoiseFile(file, size);
       const int rounds = 3;
       double ours = 1e30, curl = 1e30;
       for (int round = 0; round < rounds; ++round) {
@@ -138,7 +96,7 @@ int main(int argc, char** argv) {
       }
       fs::remove(file);
       const double ratio = ours / curl;
-      const double peakMb = static_cast<double>(peakResidentKb()) / 1024.0;
+      const double peakMb = static_cast<double>(dovra::bench::peakResidentKb()) / 1024.0;
       met = met && ratio <= 1.1 && peakMb < 32;
       std::printf("%10lld %10.3f %10.3f %8.3f %10.1f %10.1f\n", static_cast<long long>(mb), ours,
                   curl, ratio, static_cast<double>(mb) / ours, peakMb);

@@ -16,8 +16,6 @@
 // Needs the Firebird server and DOVRA_TEST_FB_USER / DOVRA_TEST_FB_PASSWORD /
 // DOVRA_TEST_DB_DIR (scripts/test sets them; or source scripts/lib/firebird.sh and call
 // start_firebird), /usr/bin/python3 with pyftpdlib, and lftp.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "backup/erp_connections.h"
+#include "bench_support.h"
 #include "platform/clock.h"
 #include "platform/posix_event_loop.h"
 #include "shell/form1.h"
@@ -37,8 +36,6 @@
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "transfer/nfe_export.h"
-
-extern char** environ;
 
 namespace {
 
@@ -93,19 +90,7 @@ double runLftp(const dovra::test::FtpTestServer& server, const fs::path& stage,
       "-e",
       script,
       server.host()};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const auto start = Steady::now();
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    throw std::runtime_error("cannot start lftp");
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("lftp failed");
-  return seconds;
+  return dovra::bench::timedRun(args);
 }
 
 }  // namespace
@@ -167,7 +152,7 @@ int main(int argc, char** argv) {
       ::sync();
       const auto start = Steady::now();
       dovra::TXML(form, state.snapshot()).Execute();
-      const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
+      const double seconds = dovra::bench::secondsSince(start);
       const auto unsent = column(nfe, *env, "select count(*) from NFE where NFEFTP <> 'S'");
       if (unsent.at(0) != "0" ||
           filesBelow(work.path() / "ftp") != static_cast<size_t>(documents)) {

@@ -79,8 +79,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::ofstream(ready) << sizeMb << "\n";
-    std::cout << "made in " << std::chrono::duration<double>(Clock::now() - start).count() << " s"
-              << std::endl;
+    std::cout << "made in " << dovra::bench::secondsSince(start) << " s" << std::endl;
   }
   std::cout << "database " << database << ": " << fs::file_size(database) / (1024 * 1024) << " MB"
             << std::endl;
@@ -110,7 +109,7 @@ int main(int argc, char** argv) {
       svc.ServiceStart();
       while (!svc.OutputFinished()) lines.push_back(svc.ReadOutputLine());
       svc.Detach();
-      ours.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      ours.push_back(dovra::bench::secondsSince(start));
       ourLines = lines.size();
     }
     const auto ourBackupSize = fs::file_size(backupFile);
@@ -123,7 +122,7 @@ int main(int argc, char** argv) {
           {"fbsvcmgr", "localhost:service_mgr", "-user", user, "-password", password,
            "action_backup", "dbname", database.string(), "bkp_file", backupFile, "verbose"},
           referenceOutput);
-      reference.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      reference.push_back(dovra::bench::secondsSince(start));
       if (status != 0) {
         std::cerr << "service_backup: fbsvcmgr failed (status " << status << ")\n";
         return 1;
