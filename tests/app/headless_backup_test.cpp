@@ -79,6 +79,10 @@ TEST_F(HeadlessDatabase, AutomaticAndManualBackupsDrivenThroughStandardInput) {
   p.send("SpeedButton4Click");
   const int done = p.waitFor({"\"name\":\"lbDiretorio\""}, 60s);
   ASSERT_GE(done, 0) << p.allOutput();
+  // The run ends by clearing the memo; the busy flag goes down just after it, and a click
+  // that comes while it is still up is ignored.
+  ASSERT_GE(p.waitFor({"\"event\":\"memo_clear\"", "MemoBackup"}, 10s, done), 0);
+  std::this_thread::sleep_for(1s);
   const std::string bkp = (home->path() / "bkp").string();
   EXPECT_EQ(listArchive(bkp + "/ERP.zlib").size(), 2u);
 

@@ -44,6 +44,10 @@ class FormFixture : public ::testing::Test {
     setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
     form = std::make_unique<TForm1>(loop, dialogs, clock);
+    // The tests run the start sequence and the update check themselves; left on, either
+    // would fire in the middle of any test that runs the loop for more than two seconds.
+    form->timerInicia.setEnabled(false);
+    form->Timer3.setEnabled(false);
     form->window().setObserver(&log);
   }
   ~FormFixture() override {
