@@ -11,37 +11,13 @@ namespace dovra {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Installation;
 using test::ProgramProcess;
-using test::scramble;
 using test::TempDir;
-using test::writeFile;
-
-// A program folder with an identifier file and a settings folder.
-struct Installation {
-  explicit Installation(const std::string& id, TempDir& dir, const std::string& name = "inst")
-      : root(dir.path() / name) {
-    std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
-    std::filesystem::create_directories(root / "windows");
-    writeFile(root / "program" / "CONFIGURACAO" / "application.dvk", scramble(id) + "\r\n");
-    settings = (root / "windows" / (id + ".dvk")).string();
-  }
-  std::map<std::string, std::string> env() const {
-    return {{"DOVRA_PROGRAM_DIR", (root / "program").string()},
-            {"DOVRA_WINDOWS_DIR", (root / "windows").string()},
-            {"XDG_RUNTIME_DIR", root.parent_path().string()}};
-  }
-  // Settings whose main location has no folder separator: the start sequence stops there
-  // and the program stays in the tray, waiting.
-  void writeStoppingSettings() const {
-    writeFile(settings, "[conexao]\r\nendereco=erp.fdb\r\n[backup]\r\nlocalremoto=L\r\n");
-  }
-  std::filesystem::path root;
-  std::string settings;
-};
 
 TEST(HeadlessProgram, EmptySettingsFolderShowsTheWaitingHintThenTheMissingSettingsAndEndsWithOne) {
   TempDir dir;
-  Installation inst("EMPRESA", dir);
+  Installation inst(dir.path() / "inst", "EMPRESA");
   ProgramProcess p(inst.env());
   EXPECT_EQ(p.waitExit(15s), 1);
   const auto lines = p.lines();
@@ -59,7 +35,7 @@ TEST(HeadlessProgram, EmptySettingsFolderShowsTheWaitingHintThenTheMissingSettin
 
 TEST(HeadlessProgram, SecondInstanceOfOneIdentifierEndsWithTwoAndTheFirstKeepsRunning) {
   TempDir dir;
-  Installation inst("LOJA", dir);
+  Installation inst(dir.path() / "inst", "LOJA");
   inst.writeStoppingSettings();
   ProgramProcess first(inst.env());
   ASSERT_GE(first.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << first.allOutput();
@@ -78,8 +54,8 @@ TEST(HeadlessProgram, SecondInstanceOfOneIdentifierEndsWithTwoAndTheFirstKeepsRu
 
 TEST(HeadlessProgram, DifferentIdentifiersRunSideBySide) {
   TempDir dir;
-  Installation a("MATRIZ", dir, "a");
-  Installation b("FILIAL", dir, "b");
+  Installation a(dir.path() / "a", "MATRIZ");
+  Installation b(dir.path() / "b", "FILIAL");
   a.writeStoppingSettings();
   b.writeStoppingSettings();
   ProgramProcess pa(a.env());
@@ -92,7 +68,7 @@ TEST(HeadlessProgram, DifferentIdentifiersRunSideBySide) {
 
 TEST(HeadlessProgram, TheGuardIsReleasedWhenTheProcessIsKilled) {
   TempDir dir;
-  Installation inst("KILL", dir);
+  Installation inst(dir.path() / "inst", "KILL");
   inst.writeStoppingSettings();
   {
     ProgramProcess first(inst.env());
@@ -107,7 +83,7 @@ TEST(HeadlessProgram, TheGuardIsReleasedWhenTheProcessIsKilled) {
 
 TEST(HeadlessProgram, SigtermRunsTheExitSequence) {
   TempDir dir;
-  Installation inst("TERM", dir);
+  Installation inst(dir.path() / "inst", "TERM");
   inst.writeStoppingSettings();
   ProgramProcess p(inst.env());
   ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0);
@@ -119,7 +95,7 @@ TEST(HeadlessProgram, SigtermRunsTheExitSequence) {
 
 TEST(HeadlessProgram, HandlersComeInOnStandardInput) {
   TempDir dir;
-  Installation inst("CMD", dir);
+  Installation inst(dir.path() / "inst", "CMD");
   inst.writeStoppingSettings();
   ProgramProcess p(inst.env());
   ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0);

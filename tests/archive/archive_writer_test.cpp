@@ -1,7 +1,6 @@
 #include "archive/archive_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include "archive/archive_reader.h"
@@ -194,23 +193,16 @@ TEST_F(ArchiveWriter, PlainStreamBelowTheThresholdOrWithOneWorker) {
   EXPECT_TRUE(sameBytes(archive().substr(4 + 4 + 9 + 4), zlibCompress(above, 6)));
 }
 
-// A 1 MiB tmpfs, to fill a disk without filling the machine's. Needs the right to mount.
+// A 1 MiB tmpfs, to fill a disk without filling the machine's.
 class ArchiveOnAFullDisk : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::create_directory(disk);
-    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) {
-      GTEST_SKIP() << "cannot mount a small tmpfs here";
-    }
-    mounted = true;
-  }
-  void TearDown() override {
-    if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+    if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
   }
 
   TempDir dir{"dovra-fulldisk"};
   std::filesystem::path disk = dir.path() / "disk";
-  bool mounted = false;
+  test::SmallDisk tmpfs{disk, "1m"};
 };
 
 TEST_F(ArchiveOnAFullDisk, PackingAndUnpackingGiveStreamWriteErrorAndKeepTheOldFiles) {

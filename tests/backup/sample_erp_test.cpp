@@ -2,37 +2,24 @@
 // program's command line.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
-
 #include "backup/ib_database.h"
 #include "backup/ib_query.h"
 #include "fixtures/sample_erp.h"
+#include "platform/error.h"
 #include "platform/text_codec.h"
 #include "shell/cripto.h"
 #include "support/firebird_env.h"
+#include "support/program_process.h"
 #include "support/temp_dir.h"
 
 namespace dovra {
 namespace {
 
-struct MakerRun {
-  int status = -1;
-  std::string output;
-};
-
-MakerRun runMaker(const std::string& arguments) {
-  MakerRun run;
-  const std::string command =
-      std::string(DOVRA_BINARY_DIR) + "/dovra-sample-erp " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs dovra-sample-erp; its standard output and error together.
+test::ProcessResult runMaker(std::vector<std::string> args) {
+  args.insert(args.begin(), std::string(DOVRA_BINARY_DIR) + "/dovra-sample-erp");
+  test::ProcessResult run = test::runProcess(args);
+  run.out += run.err;
   return run;
 }
 
@@ -73,14 +60,15 @@ TEST(SampleErpFiles, WindowsFilesWithCrlfAndNothingTheReaderWouldMisread) {
 }
 
 TEST(SampleErpProgram, CommandLine) {
-  EXPECT_EQ(runMaker("--help").status, 0);
-  const MakerRun unknown = runMaker("database --dir /tmp --frobnicate");
+  EXPECT_EQ(runMaker({"--help"}).status, 0);
+  const test::ProcessResult unknown = runMaker({"database", "--dir", "/tmp", "--frobnicate"});
   EXPECT_EQ(unknown.status, 1);
-  EXPECT_NE(unknown.output.find("unknown argument '--frobnicate'"), std::string::npos);
-  EXPECT_EQ(runMaker("nonsense").status, 2);
+  EXPECT_NE(unknown.out.find("unknown argument '--frobnicate'"), std::string::npos);
+  EXPECT_EQ(runMaker({"nonsense"}).status, 2);
   test::TempDir dir("maker-cli");
-  const MakerRun id = runMaker("identifier --out " + dir.file("application.dvk") + " --id LOJA01");
-  EXPECT_EQ(id.status, 0) << id.output;
+  const test::ProcessResult id =
+      runMaker({"identifier", "--out", dir.file("application.dvk"), "--id", "LOJA01"});
+  EXPECT_EQ(id.status, 0) << id.out;
   EXPECT_EQ(cripto(test::readFile(dir.file("application.dvk")), 1).substr(0, 6), "LOJA01");
 }
 
@@ -121,21 +109,22 @@ TEST_F(SampleErpDatabases, SameSeedSameData) {
 
 TEST_F(SampleErpDatabases, GrowsToTheRequestedSizeAndNeverOverwrites) {
   test::DbTempDir dir(env.dbDir, "sized");
-  const MakerRun made =
-      runMaker("database --dir " + dir.path().string() + " --name LOJA --size-mb 12 " +
-               "--unsent-nfe 3 --sent-nfe 0 --user " + env.user + " --password " + env.password);
-  ASSERT_EQ(made.status, 0) << made.output;
-  EXPECT_NE(made.output.find("main=localhost:" + dir.file("LOJA.fdb") + "\n"), std::string::npos);
-  EXPECT_NE(made.output.find("nfe=localhost:" + dir.file("LOJA_NFE.fdb") + "\n"),
-            std::string::npos);
+  const std::vector<std::string> args = {"database", "--dir",      dir.path().string(),
+                                         "--name",   "LOJA",       "--user",
+                                         env.user,   "--password", env.password};
+  std::vector<std::string> sized = args;
+  sized.insert(sized.end(), {"--size-mb", "12", "--unsent-nfe", "3", "--sent-nfe", "0"});
+  const test::ProcessResult made = runMaker(sized);
+  ASSERT_EQ(made.status, 0) << made.out;
+  EXPECT_NE(made.out.find("main=localhost:" + dir.file("LOJA.fdb") + "\n"), std::string::npos);
+  EXPECT_NE(made.out.find("nfe=localhost:" + dir.file("LOJA_NFE.fdb") + "\n"), std::string::npos);
   EXPECT_GE(std::filesystem::file_size(dir.file("LOJA.fdb")), 12u * 1024 * 1024);
   EXPECT_LT(std::filesystem::file_size(dir.file("LOJA.fdb")), 20u * 1024 * 1024);
 
   const auto size = std::filesystem::file_size(dir.file("LOJA.fdb"));
-  const MakerRun again = runMaker("database --dir " + dir.path().string() + " --name LOJA --user " +
-                                  env.user + " --password " + env.password);
+  const test::ProcessResult again = runMaker(args);
   EXPECT_EQ(again.status, 1);
-  EXPECT_NE(again.output.find("Refusing to overwrite"), std::string::npos) << again.output;
+  EXPECT_NE(again.out.find("Refusing to overwrite"), std::string::npos) << again.out;
   EXPECT_EQ(std::filesystem::file_size(dir.file("LOJA.fdb")), size);
 }
 

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
+#include <optional>
 
 #include "platform/error.h"
 #include "support/temp_dir.h"
+#include "support/test_helpers.h"
 
 namespace dovra {
 namespace {
@@ -155,35 +157,26 @@ TEST(ProfileFile, MissingFileReadsEmptyAndIsCreatedByAWrite) {
 TEST(ProfileFile, UnwritableFolderReportsTheFileAndKeepsItWhole) {
   TempDir dir;
   std::string folder = dir.path().string();
-  bool mounted = false;
+  std::optional<test::SmallDisk> disk;
   if (geteuid() == 0) {
     // Root writes into read-only folders: use a read-only file system instead.
     folder = dir.file("ro");
-    std::filesystem::create_directory(folder);
-    mounted = mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
-    if (!mounted) GTEST_SKIP() << "cannot mount a file system here";
+    disk.emplace(folder, "64k");
+    if (!disk->mounted()) GTEST_SKIP() << "cannot mount a file system here";
   }
   const std::string path = folder + "/EMPRESA.dvk";
   writeFile(path, kErpConfig);
-  if (mounted) {
+  if (disk) {
     ASSERT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
   } else {
     chmod(folder.c_str(), 0555);
   }
   ProfileFile file(path);
-  try {
-    file.writeString("backup", "tempo1", "11:11");
-    ADD_FAILURE() << "the write should fail";
-  } catch (const Exception& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
-  }
+  EXPECT_EQ(test::errorText<Exception>([&] { file.writeString("backup", "tempo1", "11:11"); }),
+            "Unable to write to " + path);
   EXPECT_EQ(readFile(path), kErpConfig);
   EXPECT_EQ(file.readString("backup", "tempo1"), "09:30");
-  if (mounted) {
-    umount2(folder.c_str(), MNT_DETACH);
-  } else {
-    chmod(folder.c_str(), 0755);
-  }
+  if (!disk) chmod(folder.c_str(), 0755);
 }
 
 TEST(ProfileFile, WriteThroughALinkReplacesTheTargetAndKeepsTheLink) {
