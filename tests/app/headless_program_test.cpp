@@ -15,6 +15,8 @@ using test::Installation;
 using test::ProgramProcess;
 using test::TempDir;
 
+const char* const kStopped = "Caminho do banco não encontrado";
+
 TEST(HeadlessProgram, EmptySettingsFolderShowsTheWaitingHintThenTheMissingSettingsAndEndsWithOne) {
   TempDir dir;
   Installation inst(dir.path() / "inst", "EMPRESA");
@@ -33,72 +35,44 @@ TEST(HeadlessProgram, EmptySettingsFolderShowsTheWaitingHintThenTheMissingSettin
   EXPECT_EQ(lines.back(), "{\"event\":\"exit\",\"code\":1}");
 }
 
-TEST(HeadlessProgram, SecondInstanceOfOneIdentifierEndsWithTwoAndTheFirstKeepsRunning) {
+// One instance per identifier: a second one ends with 2, another identifier runs beside
+// it, and a killed instance leaves its guard free.
+TEST(HeadlessProgram, OneInstancePerIdentifierWhileItsProcessLives) {
   TempDir dir;
-  Installation inst(dir.path() / "inst", "LOJA");
+  Installation inst(dir.path() / "a", "LOJA");
+  Installation other(dir.path() / "b", "FILIAL");
   inst.writeStoppingSettings();
+  other.writeStoppingSettings();
   ProgramProcess first(inst.env());
-  ASSERT_GE(first.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << first.allOutput();
+  ASSERT_GE(first.waitFor({kStopped}, 15s), 0) << first.allOutput();
   ProgramProcess second(inst.env());
   EXPECT_EQ(second.waitExit(15s), 2);
   EXPECT_GE(second.waitFor({"\"event\":\"message\"", "\"caption\":\"Atenção!\"",
                             "\"text\":\"Este programa já está aberto !\"", "\"icon\":\"none\""}),
             0)
       << second.allOutput();
+  ProgramProcess beside(other.env());
+  ASSERT_GE(beside.waitFor({kStopped}, 15s), 0) << beside.allOutput();
+  EXPECT_TRUE(beside.running());
   EXPECT_TRUE(first.running());
   // The first still answers: a double click in the waiting state gives the waiting balloon.
   first.send("CoolTrayIcon1DblClick");
   EXPECT_GE(first.waitFor({"\"event\":\"balloon\"", "Aguarde o sistema está sendo inicializado."}),
             0);
-}
 
-TEST(HeadlessProgram, DifferentIdentifiersRunSideBySide) {
-  TempDir dir;
-  Installation a(dir.path() / "a", "MATRIZ");
-  Installation b(dir.path() / "b", "FILIAL");
-  a.writeStoppingSettings();
-  b.writeStoppingSettings();
-  ProgramProcess pa(a.env());
-  ProgramProcess pb(b.env());
-  ASSERT_GE(pa.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << pa.allOutput();
-  ASSERT_GE(pb.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << pb.allOutput();
-  EXPECT_TRUE(pa.running());
-  EXPECT_TRUE(pb.running());
-}
-
-TEST(HeadlessProgram, TheGuardIsReleasedWhenTheProcessIsKilled) {
-  TempDir dir;
-  Installation inst(dir.path() / "inst", "KILL");
-  inst.writeStoppingSettings();
-  {
-    ProgramProcess first(inst.env());
-    ASSERT_GE(first.waitFor({"Caminho do banco não encontrado"}, 15s), 0);
-    first.signal(SIGKILL);
-    EXPECT_EQ(first.waitExit(5s), 128 + SIGKILL);
-  }
+  first.signal(SIGKILL);
+  EXPECT_EQ(first.waitExit(5s), 128 + SIGKILL);
   ProgramProcess again(inst.env());
-  ASSERT_GE(again.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << again.allOutput();
+  ASSERT_GE(again.waitFor({kStopped}, 15s), 0) << again.allOutput();
   EXPECT_TRUE(again.running());
 }
 
-TEST(HeadlessProgram, SigtermRunsTheExitSequence) {
-  TempDir dir;
-  Installation inst(dir.path() / "inst", "TERM");
-  inst.writeStoppingSettings();
-  ProgramProcess p(inst.env());
-  ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0);
-  p.signal(SIGTERM);
-  EXPECT_EQ(p.waitExit(10s), 0);
-  EXPECT_GE(p.waitFor({"{\"event\":\"tray\",\"visible\":false}"}, 1s), 0) << p.allOutput();
-  EXPECT_EQ(p.lines().back(), "{\"event\":\"exit\",\"code\":0}");
-}
-
-TEST(HeadlessProgram, HandlersComeInOnStandardInput) {
+TEST(HeadlessProgram, HandlersComeInOnStandardInputAndSigtermRunsTheExitSequence) {
   TempDir dir;
   Installation inst(dir.path() / "inst", "CMD");
   inst.writeStoppingSettings();
   ProgramProcess p(inst.env());
-  ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0);
+  ASSERT_GE(p.waitFor({kStopped}, 15s), 0);
   p.send("Sair1Click");  // the menu is not attached: unreachable
   EXPECT_GE(p.waitFor({"\"event\":\"ignored\"", "\"handler\":\"Sair1Click\""}), 0);
   p.send("NoSuchHandler");
@@ -118,8 +92,11 @@ TEST(HeadlessProgram, HandlersComeInOnStandardInput) {
       << p.allOutput();
   EXPECT_NE(test::readFile(inst.settings).find("tempo1=07:45\r\n"), std::string::npos);
   EXPECT_EQ(test::readFile(inst.settings).find("tempo2"), std::string::npos);
+
   p.signal(SIGTERM);
   EXPECT_EQ(p.waitExit(10s), 0);
+  EXPECT_GE(p.waitFor({"{\"event\":\"tray\",\"visible\":false}"}, 1s), 0) << p.allOutput();
+  EXPECT_EQ(p.lines().back(), "{\"event\":\"exit\",\"code\":0}");
 }
 
 }  // namespace

@@ -101,21 +101,17 @@ TEST_F(SchedulerTest, BackupStartsInTheMinuteOfItsTimeWithSecondsIgnored) {
   EXPECT_EQ(launcher.count(WorkerKind::Tauto), 1);
 }
 
-TEST_F(SchedulerTest, BothTimesInOneMinuteStartOneBackup) {
+TEST_F(SchedulerTest, BothTimesInOneMinuteStartOneBackupAndAnEmptyTimeNone) {
   state.BackupTime1 = hm(16, 30);
+  state.BackupTime2 = 0;
+  clock.setTime(0, 0, 0);
+  scheduler.Timer1Timer();  // "00:00" would match a zero time if it were not ignored
+  EXPECT_EQ(launcher.count(WorkerKind::Tauto), 0);
   state.BackupTime2 = hm(16, 30);
   clock.setTime(16, 30, 10);
   scheduler.Timer1Timer();
   EXPECT_EQ(launcher.count(WorkerKind::Tauto), 1);
   EXPECT_TRUE(state.BackupRunning);
-}
-
-TEST_F(SchedulerTest, EmptySecondTimeStartsNoSecondBackup) {
-  state.BackupTime1 = hm(9, 30);
-  state.BackupTime2 = 0;
-  clock.setTime(0, 0, 0);
-  scheduler.Timer1Timer();  // "00:00" would match a zero time if it were not ignored
-  EXPECT_EQ(launcher.count(WorkerKind::Tauto), 0);
 }
 
 TEST_F(SchedulerTest, ReminderAtSeventeenFiftyOnEachTickOfThatMinute) {
@@ -197,6 +193,12 @@ TEST(ThreadWorkerLauncher, BackupClaimsItsFlagAndAFailedBodyStillFreesTheKind) {
     state.BackupRunning.set(false);
     throw std::runtime_error("escapes the worker");
   });
+  // Refused while the manual backup holds the flag.
+  state.BackupRunning.set(true);
+  EXPECT_FALSE(launcher.start(WorkerKind::Tauto));
+  EXPECT_FALSE(launcher.running(WorkerKind::Tauto));
+  state.BackupRunning.set(false);
+
   state.DatabasePath = "db";
   EXPECT_TRUE(launcher.start(WorkerKind::Tauto));
   for (int i = 0; i < 500 && launcher.running(WorkerKind::Tauto); ++i) {
@@ -204,15 +206,6 @@ TEST(ThreadWorkerLauncher, BackupClaimsItsFlagAndAFailedBodyStillFreesTheKind) {
   }
   EXPECT_TRUE(sawFlag);
   EXPECT_TRUE(launcher.start(WorkerKind::Tauto));  // the kind is free again
-}
-
-TEST(ThreadWorkerLauncher, BackupIsRefusedWhileTheManualBackupHoldsTheFlag) {
-  RunState state;
-  ThreadWorkerLauncher launcher(state);
-  launcher.setBody(WorkerKind::Tauto, [](const RunSettings&) {});
-  state.BackupRunning.set(true);
-  EXPECT_FALSE(launcher.start(WorkerKind::Tauto));
-  EXPECT_FALSE(launcher.running(WorkerKind::Tauto));
 }
 
 }  // namespace
