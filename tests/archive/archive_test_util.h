@@ -26,16 +26,6 @@ inline std::string bytesOf(std::initializer_list<int> codes) {
   return s;
 }
 
-inline std::string randomBytes(size_t n, uint64_t seed) {
-  std::mt19937_64 gen(seed);
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; i += 8) {
-    const uint64_t v = gen();
-    for (size_t j = 0; j < 8 && i + j < n; ++j) s[i + j] = static_cast<char>(v >> (8 * j));
-  }
-  return s;
-}
-
 // Text-like records that compress well (about 4x to 8x with zlib's default level).
 inline std::string repetitiveBytes(size_t n, uint64_t seed) {
   static const char* const kWords[] = {"CLIENTE",    "PRODUTO",   "NOTA", "FISCAL", "VALOR",

