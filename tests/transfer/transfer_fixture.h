@@ -154,12 +154,6 @@ class TransferTest : public TransferWindow {
     execSql(sample->erp().mainLocation, env, statement);
   }
   void nfeSql(const std::string& statement) { execSql(sample->erp().nfeLocation, env, statement); }
-  // A change made elsewhere, and Banco closed so that the next run's statements see it.
-  void changeMain(const std::string& statement) {
-    mainSql(statement);
-    std::lock_guard lock(form->erp().Banco.lock());
-    form->erp().Banco.Close();
-  }
   std::string uploadDate() {
     return queryValue(sample->erp().mainLocation, env, "select PRGDATAFTP from PARGERAL");
   }
