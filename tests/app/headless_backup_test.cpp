@@ -18,18 +18,14 @@ using test::ProgramProcess;
 class HeadlessDatabase : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto e = test::firebirdEnv();
-    if (!e) GTEST_SKIP() << test::kFirebirdSkipMessage;
-    env = *e;
+    test::useFirebird(env);
+    if (IsSkipped() || HasFatalFailure()) return;
     home = std::make_unique<test::DbTempDir>(env.dbDir, "app");
-    std::filesystem::create_directories(home->path() / "program" / "CONFIGURACAO");
-    std::filesystem::create_directories(home->path() / "windows");
+    inst = std::make_unique<test::Installation>(home->path() / "inst", "LOJA");
     for (const char* d : {"bkp", "manual"}) {
       std::filesystem::create_directories(home->path() / d);
       std::filesystem::permissions(home->path() / d, std::filesystem::perms::all);
     }
-    test::writeIdentifierFile(home->path() / "program" / "CONFIGURACAO" / "application.dvk",
-                              "LOJA");
   }
   void writeSettings(const test::SampleErp& erp, const std::string& password) {
     test::SampleSettings s;
@@ -41,21 +37,17 @@ class HeadlessDatabase : public ::testing::Test {
                 {"caminhobkpmanual", (home->path() / "manual").string() + "/"},
                 {"localremoto", "L"},
                 {"tempo1", "09:30"}};
-    test::writeSettingsFile(home->path() / "windows" / "LOJA.dvk", s);
-  }
-  std::map<std::string, std::string> programEnv() const {
-    return {{"DOVRA_PROGRAM_DIR", (home->path() / "program").string()},
-            {"DOVRA_WINDOWS_DIR", (home->path() / "windows").string()},
-            {"XDG_RUNTIME_DIR", home->path().string()}};
+    test::writeSettingsFile(inst->settings, s);
   }
   test::FirebirdEnv env;
   std::unique_ptr<test::DbTempDir> home;
+  std::unique_ptr<test::Installation> inst;
 };
 
 TEST_F(HeadlessDatabase, WrongPasswordKeepsRetryingAndSigtermStillEndsTheProgram) {
   const test::TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
   writeSettings(sample.erp(), "not-the-password");
-  ProgramProcess p(programEnv());
+  ProgramProcess p(inst->env());
   std::this_thread::sleep_for(7s);  // the first attempt after 2 s, then every 2 s
   EXPECT_TRUE(p.running());
   EXPECT_EQ(p.waitFor({"\"event\":\"menu\"", "PopupMenu1"}, 10ms), -1) << p.allOutput();
@@ -69,7 +61,7 @@ TEST_F(HeadlessDatabase, WrongPasswordKeepsRetryingAndSigtermStillEndsTheProgram
 TEST_F(HeadlessDatabase, AutomaticAndManualBackupsDrivenThroughStandardInput) {
   const test::TestErp sample(env);
   writeSettings(sample.erp(), env.password);
-  ProgramProcess p(programEnv());
+  ProgramProcess p(inst->env());
   ASSERT_GE(p.waitFor({"\"event\":\"menu\"", "PopupMenu1", "true"}, 30s), 0) << p.allOutput();
   EXPECT_GE(p.waitFor({"\"event\":\"hint\"", "Empresa: "}), 0);
 

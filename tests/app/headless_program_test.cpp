@@ -11,37 +11,15 @@ namespace dovra {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Installation;
 using test::ProgramProcess;
-using test::scramble;
 using test::TempDir;
-using test::writeFile;
 
-// A program folder with an identifier file and a settings folder.
-struct Installation {
-  explicit Installation(const std::string& id, TempDir& dir, const std::string& name = "inst")
-      : root(dir.path() / name) {
-    std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
-    std::filesystem::create_directories(root / "windows");
-    writeFile(root / "program" / "CONFIGURACAO" / "application.dvk", scramble(id) + "\r\n");
-    settings = (root / "windows" / (id + ".dvk")).string();
-  }
-  std::map<std::string, std::string> env() const {
-    return {{"DOVRA_PROGRAM_DIR", (root / "program").string()},
-            {"DOVRA_WINDOWS_DIR", (root / "windows").string()},
-            {"XDG_RUNTIME_DIR", root.parent_path().string()}};
-  }
-  // Settings whose main location has no folder separator: the start sequence stops there
-  // and the program stays in the tray, waiting.
-  void writeStoppingSettings() const {
-    writeFile(settings, "[conexao]\r\nendereco=erp.fdb\r\n[backup]\r\nlocalremoto=L\r\n");
-  }
-  std::filesystem::path root;
-  std::string settings;
-};
+const char* const kStopped = "Caminho do banco não encontrado";
 
 TEST(HeadlessProgram, EmptySettingsFolderShowsTheWaitingHintThenTheMissingSettingsAndEndsWithOne) {
   TempDir dir;
-  Installation inst("EMPRESA", dir);
+  Installation inst(dir.path() / "inst", "EMPRESA");
   ProgramProcess p(inst.env());
   EXPECT_EQ(p.waitExit(15s), 1);
   const auto lines = p.lines();
@@ -57,72 +35,44 @@ TEST(HeadlessProgram, EmptySettingsFolderShowsTheWaitingHintThenTheMissingSettin
   EXPECT_EQ(lines.back(), "{\"event\":\"exit\",\"code\":1}");
 }
 
-TEST(HeadlessProgram, SecondInstanceOfOneIdentifierEndsWithTwoAndTheFirstKeepsRunning) {
+// One instance per identifier: a second one ends with 2, another identifier runs beside
+// it, and a killed instance leaves its guard free.
+TEST(HeadlessProgram, OneInstancePerIdentifierWhileItsProcessLives) {
   TempDir dir;
-  Installation inst("LOJA", dir);
+  Installation inst(dir.path() / "a", "LOJA");
+  Installation other(dir.path() / "b", "FILIAL");
   inst.writeStoppingSettings();
+  other.writeStoppingSettings();
   ProgramProcess first(inst.env());
-  ASSERT_GE(first.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << first.allOutput();
+  ASSERT_GE(first.waitFor({kStopped}, 15s), 0) << first.allOutput();
   ProgramProcess second(inst.env());
   EXPECT_EQ(second.waitExit(15s), 2);
   EXPECT_GE(second.waitFor({"\"event\":\"message\"", "\"caption\":\"Atenção!\"",
                             "\"text\":\"Este programa já está aberto !\"", "\"icon\":\"none\""}),
             0)
       << second.allOutput();
+  ProgramProcess beside(other.env());
+  ASSERT_GE(beside.waitFor({kStopped}, 15s), 0) << beside.allOutput();
+  EXPECT_TRUE(beside.running());
   EXPECT_TRUE(first.running());
   // The first still answers: a double click in the waiting state gives the waiting balloon.
   first.send("CoolTrayIcon1DblClick");
   EXPECT_GE(first.waitFor({"\"event\":\"balloon\"", "Aguarde o sistema está sendo inicializado."}),
             0);
-}
 
-TEST(HeadlessProgram, DifferentIdentifiersRunSideBySide) {
-  TempDir dir;
-  Installation a("MATRIZ", dir, "a");
-  Installation b("FILIAL", dir, "b");
-  a.writeStoppingSettings();
-  b.writeStoppingSettings();
-  ProgramProcess pa(a.env());
-  ProgramProcess pb(b.env());
-  ASSERT_GE(pa.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << pa.allOutput();
-  ASSERT_GE(pb.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << pb.allOutput();
-  EXPECT_TRUE(pa.running());
-  EXPECT_TRUE(pb.running());
-}
-
-TEST(HeadlessProgram, TheGuardIsReleasedWhenTheProcessIsKilled) {
-  TempDir dir;
-  Installation inst("KILL", dir);
-  inst.writeStoppingSettings();
-  {
-    ProgramProcess first(inst.env());
-    ASSERT_GE(first.waitFor({"Caminho do banco não encontrado"}, 15s), 0);
-    first.signal(SIGKILL);
-    EXPECT_EQ(first.waitExit(5s), 128 + SIGKILL);
-  }
+  first.signal(SIGKILL);
+  EXPECT_EQ(first.waitExit(5s), 128 + SIGKILL);
   ProgramProcess again(inst.env());
-  ASSERT_GE(again.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << again.allOutput();
+  ASSERT_GE(again.waitFor({kStopped}, 15s), 0) << again.allOutput();
   EXPECT_TRUE(again.running());
 }
 
-TEST(HeadlessProgram, SigtermRunsTheExitSequence) {
+TEST(HeadlessProgram, HandlersComeInOnStandardInputAndSigtermRunsTheExitSequence) {
   TempDir dir;
-  Installation inst("TERM", dir);
+  Installation inst(dir.path() / "inst", "CMD");
   inst.writeStoppingSettings();
   ProgramProcess p(inst.env());
-  ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0);
-  p.signal(SIGTERM);
-  EXPECT_EQ(p.waitExit(10s), 0);
-  EXPECT_GE(p.waitFor({"{\"event\":\"tray\",\"visible\":false}"}, 1s), 0) << p.allOutput();
-  EXPECT_EQ(p.lines().back(), "{\"event\":\"exit\",\"code\":0}");
-}
-
-TEST(HeadlessProgram, HandlersComeInOnStandardInput) {
-  TempDir dir;
-  Installation inst("CMD", dir);
-  inst.writeStoppingSettings();
-  ProgramProcess p(inst.env());
-  ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0);
+  ASSERT_GE(p.waitFor({kStopped}, 15s), 0);
   p.send("Sair1Click");  // the menu is not attached: unreachable
   EXPECT_GE(p.waitFor({"\"event\":\"ignored\"", "\"handler\":\"Sair1Click\""}), 0);
   p.send("NoSuchHandler");
@@ -142,8 +92,11 @@ TEST(HeadlessProgram, HandlersComeInOnStandardInput) {
       << p.allOutput();
   EXPECT_NE(test::readFile(inst.settings).find("tempo1=07:45\r\n"), std::string::npos);
   EXPECT_EQ(test::readFile(inst.settings).find("tempo2"), std::string::npos);
+
   p.signal(SIGTERM);
   EXPECT_EQ(p.waitExit(10s), 0);
+  EXPECT_GE(p.waitFor({"{\"event\":\"tray\",\"visible\":false}"}, 1s), 0) << p.allOutput();
+  EXPECT_EQ(p.lines().back(), "{\"event\":\"exit\",\"code\":0}");
 }
 
 }  // namespace

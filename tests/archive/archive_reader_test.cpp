@@ -16,7 +16,7 @@ using test::errorText;
 using test::highlyCompressible;
 using test::le32;
 using test::namesIn;
-using test::randomBytes;
+using test::pattern;
 using test::RawEntry;
 using test::readFile;
 using test::repetitiveBytes;
@@ -70,7 +70,7 @@ class ArchiveReader : public ::testing::Test {
 
 // The first prefix of deterministic random data whose zlib stream is exactly 65,536 bytes.
 std::string compressingToOneBuffer() {
-  const std::string data = randomBytes(70000, 42);
+  const std::string data = pattern(70000, 42);
   for (size_t n = 65400; n < 65600; ++n) {
     if (zlibCompress(data.substr(0, n), 6).size() == 65536) return data.substr(0, n);
   }
@@ -81,7 +81,7 @@ std::string compressingToOneBuffer() {
 
 TEST_F(ArchiveReader, RoundTripAcrossTheBufferBoundary) {
   const std::string exact = compressingToOneBuffer();
-  const std::string straddle = randomBytes(exact.size() + 1, 42);
+  const std::string straddle = pattern(exact.size() + 1, 42);
   // The entry whose stream fills one buffer comes first, so the next entry's name length
   // starts exactly on the second block the reader takes from the archive.
   roundTrip({{"exact.bin", exact},
@@ -97,7 +97,7 @@ TEST_F(ArchiveReader, RoundTripAcrossTheBufferBoundary) {
 
 TEST_F(ArchiveReader, RoundTripOfMegabytesOfRandomAndRepetitiveDataOnBothPaths) {
   const std::vector<File> files = {
-      {"random.fbk", randomBytes((4 << 20) + 99, 3)},
+      {"random.fbk", pattern((4 << 20) + 99, 3)},
       {"repetitive.fbk", repetitiveBytes((1 << 20) + 777, 4) + highlyCompressible(3 << 20)},
       {"empty.fbk", ""},
       {"small.fbk", repetitiveBytes(3000, 5)},
@@ -110,8 +110,8 @@ TEST_F(ArchiveReader, RoundTripOfManySmallEntriesInOnePass) {
   std::vector<File> files;
   for (int i = 0; i < 100; ++i) {
     const size_t size = static_cast<size_t>((i * 7919) % 5000);
-    files.push_back({"f" + std::to_string(i) + ".dat",
-                     i % 2 ? randomBytes(size, i) : repetitiveBytes(size, i)});
+    files.push_back(
+        {"f" + std::to_string(i) + ".dat", i % 2 ? pattern(size, i) : repetitiveBytes(size, i)});
   }
   roundTrip(files, 0);
 }
@@ -202,7 +202,7 @@ TEST_F(ArchiveReader, MissingArchiveOrFolderAndANameTakenByAFolder) {
 
 TEST_F(ArchiveReader, TruncationAnywhereGivesStreamReadErrorAndKeepsEarlierEntries) {
   const std::string first = repetitiveBytes(100000, 8);
-  const std::string second = randomBytes(100000, 9);
+  const std::string second = pattern(100000, 9);
   const std::string full = buildArchive({entryOf("a.fbk", first), entryOf("b.fbk", second)});
   const size_t secondAt = 4 + 4 + 5 + 4 + zlibCompress(first, 6).size();
   const std::vector<size_t> cuts = {

@@ -1,10 +1,7 @@
 // Helpers shared by the archive tests: test data, hand-built archives, zlib reference
-// streams, folder listings and child processes.
+// streams, folder listings and Python scripts.
 #pragma once
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,26 +14,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/program_process.h"
 #include "support/temp_dir.h"
 #include "support/test_helpers.h"
-
-extern char** environ;
 
 namespace dovra::test {
 
 inline std::string bytesOf(std::initializer_list<int> codes) {
   std::string s;
   for (int c : codes) s += static_cast<char>(c);
-  return s;
-}
-
-inline std::string randomBytes(size_t n, uint64_t seed) {
-  std::mt19937_64 gen(seed);
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; i += 8) {
-    const uint64_t v = gen();
-    for (size_t j = 0; j < 8 && i + j < n; ++j) s[i + j] = static_cast<char>(v >> (8 * j));
-  }
   return s;
 }
 
@@ -117,34 +103,6 @@ inline std::vector<std::string> namesIn(const std::filesystem::path& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-struct ProcessResult {
-  int status = -1;  // exit status, or -1 when killed
-  std::string out;
-  std::string err;
-};
-
-// Runs a program with its standard output and error captured into files.
-inline ProcessResult runProcess(const std::vector<std::string>& argv) {
-  TempDir capture("dovra-proc");
-  const std::string outPath = capture.file("out"), errPath = capture.file("err");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0644);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid;
-  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outPath), readFile(errPath)};
 }
 
 // Runs a Python 3 script with arguments; throws when it fails.

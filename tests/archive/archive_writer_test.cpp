@@ -1,7 +1,6 @@
 #include "archive/archive_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include "archive/archive_reader.h"
@@ -16,7 +15,7 @@ using test::errorText;
 using test::highlyCompressible;
 using test::le32;
 using test::namesIn;
-using test::randomBytes;
+using test::pattern;
 using test::readFile;
 using test::repetitiveBytes;
 using test::sameBytes;
@@ -49,7 +48,7 @@ TEST_F(ArchiveWriter, WorkedExampleAndAnEmptyInputAreExactlyTheirBytes) {
 }
 
 TEST_F(ArchiveWriter, EntriesFollowTheListWithBareWindows1252NamesAndPlainStreams) {
-  const std::string a = repetitiveBytes(70000, 1), b = randomBytes(5000, 2);
+  const std::string a = repetitiveBytes(70000, 1), b = pattern(5000, 2);
   std::filesystem::create_directory(dir.path() / "sub");
   const std::string pathA = input("sub/ação.fbk", a);
   const std::string pathB = input("sub/c:b.fbk", b);  // the name is what follows the ":"
@@ -76,7 +75,7 @@ TEST_F(ArchiveWriter, AnEmptyListLeavesAnOldArchiveAndANewOneHoldsOnlyItsEntries
   EXPECT_EQ(archive(), "old archive");
   EXPECT_EQ(namesIn(dir.path()), Names{"out.zlib"});
 
-  CompressFiles({input("a.fbk", randomBytes(200000, 3)), input("b.fbk", "bb")}, archivePath());
+  CompressFiles({input("a.fbk", pattern(200000, 3)), input("b.fbk", "bb")}, archivePath());
   CompressFiles({input("x.fbk", "abc")}, archivePath());
   EXPECT_EQ(archive().size(), 28u);
   EXPECT_EQ(namesIn(dir.path()), (Names{"a.fbk", "b.fbk", "out.zlib", "x.fbk"}));
@@ -85,7 +84,7 @@ TEST_F(ArchiveWriter, AnEmptyListLeavesAnOldArchiveAndANewOneHoldsOnlyItsEntries
 TEST_F(ArchiveWriter, FailureMidwayRemovesTheTemporaryAndKeepsTheOldArchive) {
   writeFile(archivePath(), "old archive");
   const std::string first = input("a.fbk", "aaaa");
-  const std::string shrinking = input("b.fbk", randomBytes(1 << 20, 4));
+  const std::string shrinking = input("b.fbk", pattern(1 << 20, 4));
   int events = 0;
   const auto progress = [&](const CompressProgress& p) {
     // The input loses its tail while it is being read.
@@ -134,7 +133,7 @@ TEST_F(ArchiveWriter, InputsThatCannotBeReadAndAFolderThatCannotTakeTheArchive) 
 
 TEST_F(ArchiveWriter, ProgressFiresPerFullBufferOfCompressedOutputAndNotForSmallOutput) {
   const std::string small = input("small.fbk", highlyCompressible(300000));
-  const std::string noisy = input("noisy.fbk", randomBytes(300000, 6));
+  const std::string noisy = input("noisy.fbk", pattern(300000, 6));
   std::vector<CompressProgress> events;
   CompressFiles(
       {small, noisy}, archivePath(), [&](const CompressProgress& p) { events.push_back(p); }, 1);
@@ -158,7 +157,7 @@ TEST_F(ArchiveWriter, ProgressFiresPerFullBufferOfCompressedOutputAndNotForSmall
 
 TEST_F(ArchiveWriter, ParallelPathWritesOneOrdinaryZlibStreamThatPythonReads) {
   std::string data =
-      repetitiveBytes(3 << 20, 7) + randomBytes(1 << 20, 8) + repetitiveBytes((2 << 20) + 12345, 9);
+      repetitiveBytes(3 << 20, 7) + pattern(1 << 20, 8) + repetitiveBytes((2 << 20) + 12345, 9);
   const std::string path = input("big.fbk", data);
   size_t events = 0;
   CompressFiles(
@@ -194,23 +193,16 @@ TEST_F(ArchiveWriter, PlainStreamBelowTheThresholdOrWithOneWorker) {
   EXPECT_TRUE(sameBytes(archive().substr(4 + 4 + 9 + 4), zlibCompress(above, 6)));
 }
 
-// A 1 MiB tmpfs, to fill a disk without filling the machine's. Needs the right to mount.
+// A 1 MiB tmpfs, to fill a disk without filling the machine's.
 class ArchiveOnAFullDisk : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::create_directory(disk);
-    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) {
-      GTEST_SKIP() << "cannot mount a small tmpfs here";
-    }
-    mounted = true;
-  }
-  void TearDown() override {
-    if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+    if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
   }
 
   TempDir dir{"dovra-fulldisk"};
   std::filesystem::path disk = dir.path() / "disk";
-  bool mounted = false;
+  test::SmallDisk tmpfs{disk, "1m"};
 };
 
 TEST_F(ArchiveOnAFullDisk, PackingAndUnpackingGiveStreamWriteErrorAndKeepTheOldFiles) {
@@ -221,7 +213,7 @@ TEST_F(ArchiveOnAFullDisk, PackingAndUnpackingGiveStreamWriteErrorAndKeepTheOldF
   const std::string old = readFile(oldPath);
 
   const std::string big = dir.file("big.fbk");
-  writeFile(big, randomBytes(5 << 20, 13));  // above the parallel threshold
+  writeFile(big, pattern(5 << 20, 13));  // above the parallel threshold
   for (unsigned workers : {1u, 2u}) {
     EXPECT_EQ(errorText([&] {
                 CompressFiles({small, big}, oldPath, {}, workers);

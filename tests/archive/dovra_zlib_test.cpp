@@ -8,8 +8,8 @@ namespace dovra {
 namespace {
 
 using test::namesIn;
+using test::pattern;
 using test::ProcessResult;
-using test::randomBytes;
 using test::readFile;
 using test::repetitiveBytes;
 using test::runProcess;
@@ -29,7 +29,7 @@ class DovraZlib : public ::testing::Test {
 };
 
 TEST_F(DovraZlib, PackListVerifyAndUnpackIntoTheArchivesFolderOrAGivenOne) {
-  const std::string a = repetitiveBytes(300000, 1), b = randomBytes(100, 2);
+  const std::string a = repetitiveBytes(300000, 1), b = pattern(100, 2);
   std::filesystem::create_directory(dir.path() / "src");
   writeFile(dir.path() / "src" / "DADOS.fbk", a);
   writeFile(dir.path() / "src" / "NFE.fbk", b);
@@ -63,7 +63,7 @@ TEST_F(DovraZlib, PackListVerifyAndUnpackIntoTheArchivesFolderOrAGivenOne) {
 }
 
 TEST_F(DovraZlib, FailuresPrintOneLineOnStandardErrorAndExitOne) {
-  writeFile(dir.path() / "x.fbk", randomBytes(5000, 3));
+  writeFile(dir.path() / "x.fbk", pattern(5000, 3));
   const std::string archivePath = dir.file("x.zlib");
   ASSERT_EQ(tool({"pack", archivePath, dir.file("x.fbk")}).status, 0);
   const std::string whole = readFile(archivePath);

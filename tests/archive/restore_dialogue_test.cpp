@@ -10,8 +10,6 @@
 
 #include "archive/archive_test_util.h"
 #include "archive/restore_dialogue.h"
-#include "backup/ib_database.h"
-#include "backup/ib_query.h"
 #include "backup/ib_service.h"
 #include "fixtures/sample_erp.h"
 #include "shell/form_test_support.h"
@@ -138,8 +136,6 @@ TEST_F(RestoreDialogue, WithoutARequestItEndsOrAsksAgain) {
 }
 
 TEST(RestoredDatabaseName, ReplacesTheLastFourCharactersWhateverTheyAre) {
-  EXPECT_EQ(restoredDatabaseName("/dados/EMPRESA.fbk"), "/dados/EMPRESA.fdb");
-  EXPECT_EQ(restoredDatabaseName("D:\\Dados\\EMPRESA.fbk"), "D:\\Dados\\EMPRESA.fdb");
   EXPECT_EQ(restoredDatabaseName("C:\\a\\backup1"), "C:\\a\\bac.fdb");
   EXPECT_EQ(restoredDatabaseName("/dados/EMPRESA.FBK"), "/dados/EMPRESA.fdb");
   // Counted in characters: accented letters are one character each.
@@ -152,18 +148,13 @@ TEST(RestoredDatabaseName, ReplacesTheLastFourCharactersWhateverTheyAre) {
 // Without the client library the pass still ends normally, its failure on the memo.
 TEST(RestoreDialogueProgram, AMissingClientLibraryIsAnErroLineOfItsPass) {
   test::TempDir dir("restore-nolib");
-  const std::filesystem::path root = dir.path();
-  std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
-  std::filesystem::create_directories(root / "windows");
-  writeFile(root / "program" / "CONFIGURACAO" / "application.dvk",
-            test::scramble("NOLIB") + "\r\n");
-  // Settings that stop the start sequence early: the program waits in the tray.
-  writeFile(root / "windows" / "NOLIB.dvk", "[conexao]\r\nendereco=erp.fdb\r\n");
+  const test::Installation inst(dir.path() / "inst", "NOLIB");
+  inst.writeStoppingSettings();
+  const std::filesystem::path root = inst.root;
   writeFile(root / "EMPRESA.fbk", "backup");
-  test::ProgramProcess p({{"DOVRA_PROGRAM_DIR", (root / "program").string()},
-                          {"DOVRA_WINDOWS_DIR", (root / "windows").string()},
-                          {"XDG_RUNTIME_DIR", root.string()},
-                          {"DOVRA_FBCLIENT", "libfbclient-ausente.so.9"}});
+  auto env = inst.env();
+  env["DOVRA_FBCLIENT"] = "libfbclient-ausente.so.9";
+  test::ProgramProcess p(env);
   ASSERT_GE(p.waitFor({"Caminho do banco não encontrado"}, 15s), 0) << p.allOutput();
   for (const std::string& line : Lines{"answer yes", "answer " + (root / "EMPRESA.fbk").string(),
                                        "answer ok", "SpeedButton11Click"}) {
@@ -206,19 +197,7 @@ const SampleBackup& sampleBackup(const test::FirebirdEnv& env) {
       o.name = "ORIGEM";
     });
     s.backupFile = s.erp->dir().file("ORIGEM.fbk");
-    TIBBackupService backup;
-    backup.Protocol = TProtocol::TCP;
-    backup.ServerName = "localhost";
-    backup.LoginPrompt = false;
-    backup.Verbose = true;
-    backup.Params.SetValue("user_name", env.user);
-    backup.Params.SetValue("password", env.password);
-    backup.DatabaseName = s.erp->erp().mainFile.string();
-    backup.BackupFile.Add(s.backupFile);
-    backup.Attach();
-    backup.ServiceStart();
-    while (!backup.OutputFinished()) backup.ReadOutputLine();
-    backup.Detach();
+    test::backupThroughServer(s.erp->erp().mainFile.string(), s.backupFile, env);
     s.counts = test::sampleRowCounts(s.erp->erp().mainLocation, env);
     return s;
   }();
@@ -228,10 +207,8 @@ const SampleBackup& sampleBackup(const test::FirebirdEnv& env) {
 class RestoreThroughTheServer : public RestoreDialogue {
  protected:
   void SetUp() override {
-    const std::optional<test::FirebirdEnv> found = test::firebirdEnv();
-    if (!found) GTEST_SKIP() << test::kFirebirdSkipMessage;
-    ASSERT_TRUE(test::firebirdServerAnswers()) << "the Firebird server does not answer";
-    env = *found;
+    test::useFirebird(env);
+    if (IsSkipped() || HasFatalFailure()) return;
     form->state().DbUser = env.user;
     form->state().DbPassword = env.password;
     folder = std::make_unique<test::DbTempDir>(env.dbDir, "restore");
@@ -276,14 +253,9 @@ TEST_F(RestoreThroughTheServer, ABackupIsRestoredBesideItAsFdbWithEveryRow) {
   EXPECT_EQ(ordered.cursor(), (std::vector<bool>{true, false}));
   EXPECT_FALSE(form->IBRestoreService1().Active());
   // The running server made it: it can open it, with the requested page size.
-  IbDatabase restored;
-  restored.DatabaseName = folder->remote("EMPRESA.fdb");
-  restored.Params = {"user_name=" + env.user, "password=" + env.password};
-  IbTransaction tr(restored);
-  IbQuery q(restored, tr);
-  q.SetSQL("select mon$page_size from mon$database");
-  q.Open();
-  EXPECT_EQ(q.Fields[0].AsInteger(), 8192);
+  EXPECT_EQ(test::queryValue(folder->remote("EMPRESA.fdb"), env,
+                             "select mon$page_size from mon$database"),
+            "8192");
 }
 
 TEST_F(RestoreThroughTheServer,
@@ -334,7 +306,7 @@ TEST_F(RestoreThroughTheServer, RefusedCredentialsAndADamagedBackupEndTheirPassW
   EXPECT_EQ(ordered.cursor(), (std::vector<bool>{true, false}));
 
   form->state().DbPassword = env.password;
-  writeFile(folder->file("DANIFICADO.fbk"), test::randomBytes(50000, 9));
+  writeFile(folder->file("DANIFICADO.fbk"), test::pattern(50000, 9));
   EXPECT_EQ(press({"yes", folder->file("DANIFICADO.fbk"), "ok"}), passes(1));
   expectRefusal(0, "");
   EXPECT_FALSE(std::filesystem::exists(folder->file("DANIFICADO.fdb")));

@@ -112,7 +112,7 @@ TEST_F(BackupFixture, AFullDiskEndsTheRunCleanlyAndKeepsABackupFileNotInAComplet
     SCOPED_TRACE("room for the backup file and less than half of its archive");
     const auto tiny = home.path() / "packing";
     const std::string size = std::to_string((backupSize + archiveSize / 2) / 1024 + 8) + "k";
-    test::SmallDisk disk(tiny, size.c_str());
+    test::SmallDisk disk(tiny, size);
     if (!disk.mounted()) GTEST_SKIP() << "tmpfs not available";
     form->state().BackupFolder = tiny.string() + "/";
     runAutomaticBackup();

@@ -2,7 +2,6 @@
 // the start sequence leaves it, and a backup folder the server can write.
 #pragma once
 
-#include <sys/mount.h>
 #include <filesystem>
 
 #include "archive/archive_reader.h"
@@ -15,9 +14,8 @@ namespace dovra::test {
 class BackupFixture : public FormFixture {
  protected:
   void SetUp() override {
-    const auto e = firebirdEnv();
-    if (!e) GTEST_SKIP() << kFirebirdSkipMessage;
-    env = *e;
+    useFirebird(env);
+    if (IsSkipped() || HasFatalFailure()) return;
     writeIdentifier("LOJA");
     form->FormCreate();
     backupDir = std::make_unique<DbTempDir>(env.dbDir, "bkp");
@@ -66,24 +64,6 @@ class BackupFixture : public FormFixture {
 
   FirebirdEnv env;
   std::unique_ptr<DbTempDir> backupDir;
-};
-
-// A small tmpfs for full-disk cases (root only); unmounted at the end.
-class SmallDisk {
- public:
-  SmallDisk(const std::filesystem::path& where, const char* size) : where_(where) {
-    std::filesystem::create_directories(where);
-    mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0,
-                     (std::string("size=") + size + ",mode=1777").c_str()) == 0;
-  }
-  ~SmallDisk() {
-    if (mounted_) umount2(where_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  std::filesystem::path where_;
-  bool mounted_ = false;
 };
 
 }  // namespace dovra::test

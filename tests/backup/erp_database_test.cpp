@@ -60,14 +60,13 @@ class ErpDatabase : public test::FirebirdTest {
   static void noNfe(test::SampleErpOptions& o) { o.nfeDatabase = false; }
 };
 
-// Statements 1 and 2 are driven through the start sequence's own tests, 9 and 11 through
-// the NF-e export's; here the rest, on a sample with several PARGERAL rows and company 1
-// without a CNPJ.
+// Statements 1 and 2 are driven through the start sequence's own tests (a sample without
+// company 1 included), 6, 7 and 10 through the daily upload's and the NF-e export's (the
+// CNPJ '0' included), 9 and 11 through the NF-e export's; here the rest, on a sample with
+// several PARGERAL rows.
 TEST_F(ErpDatabase, StatementsOnTheEdgesOfTheSample) {
   const TestErp edge(env, [](test::SampleErpOptions& o) {
     o.pargeralRows = 3;
-    o.cnpj = test::CnpjStyle::Zero;
-    o.companies = 4;
     o.nfeDatabase = false;
   });
   Connection c;
@@ -85,16 +84,6 @@ TEST_F(ErpDatabase, StatementsOnTheEdgesOfTheSample) {
   EXPECT_EQ(c.select(erp::kCountSystemIndexSegments).Fields[0].AsInteger(),
             check.Fields[0].AsLargeInt() - 420);
   check.Close();
-
-  // 6: the first company whose CNPJ is not '0', by code; 7: all of them in code order.
-  const std::string cnpj2 = *test::sampleCnpj(2, test::CnpjStyle::Zero);
-  const std::string cnpj4 = *test::sampleCnpj(4, test::CnpjStyle::Zero);
-  EXPECT_EQ(c.select(erp::kSelectFirstCnpj).Fields[0].AsString(), cnpj2);
-  std::vector<std::string> cnpjs;
-  for (c.select(erp::kSelectAllCnpjs); !q.Eof(); q.Next()) cnpjs.push_back(q.Fields[0].AsString());
-  EXPECT_EQ(cnpjs, (std::vector<std::string>{cnpj2, cnpj4}));
-  // 10: company 1's own CNPJ, '0' as stored.
-  EXPECT_EQ(c.select(erp::kSelectOwnCnpj).Fields[0].AsString(), "0");
 
   // 5: whichever PARGERAL row comes first.
   c.select(erp::kSelectUploadDate);
@@ -131,29 +120,6 @@ TEST_F(ErpDatabase, StatementsOnTheEdgesOfTheSample) {
   c.select(
       "select count(*) from PARGERAL where PRGDATABACKUP = current_date and PRGNOMEBACKUP = 'x'");
   EXPECT_EQ(q.Fields[0].AsInteger(), 3);
-}
-
-TEST_F(ErpDatabase, NoCompanyOneReadsAsEmptyAndAContViewCatalogueCountsMinusSix) {
-  const TestErp noCompany(env, [](test::SampleErpOptions& o) {
-    o.company1 = false;
-    o.nfeDatabase = false;
-  });
-  Connection c;
-  c.connect(noCompany.erp().mainLocation, env.user, env.password);
-  for (std::string_view sql : {erp::kSelectCompanyNames, erp::kSelectOwnCnpj}) {
-    SCOPED_TRACE(sql);
-    IbQuery& q = c.select(sql);
-    EXPECT_TRUE(q.Eof());
-    EXPECT_EQ(q.Fields[0].AsString(), "");
-    EXPECT_EQ(q.Fields[0].AsInteger(), 0);
-    EXPECT_TRUE(q.Fields[0].IsNull());
-    EXPECT_FALSE(q.Fields[0].AsDate().has_value());
-  }
-  EXPECT_EQ(c.Query1.FieldByName("empcnpj").AsString(), "");
-
-  const TestErp contView(env, [](test::SampleErpOptions& o) { o.contViewCatalogue = true; });
-  c.connect(contView.erp().mainLocation, env.user, env.password);
-  EXPECT_EQ(c.select(erp::kCountUserTables).Fields[0].AsInteger(), -6);
 }
 
 TEST_F(ErpDatabase, StatementsOpenTheConnectionAndTransactionsEndAsTheCallersExpect) {

@@ -1,4 +1,5 @@
-// Loading the client library at run time and turning status vectors into errors.
+// Loading the client library at run time ($DOVRA_FBCLIENT or libfbclient.so.2) and turning
+// status vectors into errors.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,16 +14,6 @@ namespace dovra {
 namespace {
 
 using test::errorText;
-using test::ScopedEnv;
-
-TEST(FbClient, LibraryNameComesFromTheEnvironment) {
-  for (const char* value : {static_cast<const char*>(nullptr), ""}) {
-    ScopedEnv env("DOVRA_FBCLIENT", value);
-    EXPECT_EQ(FbClient::libraryName(), "libfbclient.so.2");
-  }
-  ScopedEnv env("DOVRA_FBCLIENT", "/opt/firebird/lib/libfbclient.so");
-  EXPECT_EQ(FbClient::libraryName(), "/opt/firebird/lib/libfbclient.so");
-}
 
 TEST(FbClient, LoadingNamesAMissingLibraryOrAMissingEntryPoint) {
   EXPECT_EQ(errorText([] { FbClient::load("/nonexistent/libfbclient-missing.so"); }),

@@ -13,7 +13,7 @@ class ManualBackupTest : public test::BackupFixture {
  protected:
   void SetUp() override {
     BackupFixture::SetUp();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     manual = std::make_unique<test::DbTempDir>(env.dbDir, "manual");
     extra = std::make_unique<test::DbTempDir>(env.dbDir, "extra");
   }
@@ -22,31 +22,16 @@ class ManualBackupTest : public test::BackupFixture {
                                               " \r\ncaminhobkpmanual2=" + extraFolder +
                                               "\r\nenderecobackup=/elsewhere/\r\n");
   }
-  // Runs `sql` on `location` in a connection of its own; a select gives its first row.
-  std::vector<std::string> sql(const std::string& location, const std::string& statement) {
-    IbDatabase db;
-    db.DatabaseName = location;
-    db.Params = {"user_name=" + env.user, "password=" + env.password};
-    IbTransaction tr(db);
-    IbQuery q(db, tr);
-    q.SetSQL(statement);
-    std::vector<std::string> row;
-    if (statement.rfind("select", 0) != 0) {
-      q.ExecSQL();
-      tr.Commit();
-      return row;
-    }
-    q.Open();
-    for (size_t i = 0; i < q.Fields.Count(); ++i) row.push_back(q.Fields[i].AsString());
-    return row;
-  }
   // PRGDATABACKUP and PRGNOMEBACKUP of the first PARGERAL row.
   std::vector<std::string> pargeral(const std::string& location) {
-    return sql(location, "select cast(PRGDATABACKUP as varchar(10)), PRGNOMEBACKUP from PARGERAL");
+    return test::queryRows(location, env,
+                           "select cast(PRGDATABACKUP as varchar(10)), PRGNOMEBACKUP from PARGERAL")
+        .at(0);
   }
   // The server's date, as PRGDATABACKUP holds it.
   std::string serverDate(const std::string& location) {
-    return sql(location, "select cast(current_date as varchar(10)) from rdb$database").at(0);
+    return test::queryValue(location, env,
+                            "select cast(current_date as varchar(10)) from rdb$database");
   }
   bool balloonShown(const std::string& title, const std::string& text) {
     for (const auto& b : log.of(UiEvent::Kind::Balloon)) {
@@ -202,7 +187,7 @@ TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate)
   const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
   const std::string location = sample.erp().mainLocation;
   useErp(sample.erp(), folder());
-  sql(location, "alter table PARGERAL drop PRGNOMEBACKUP");
+  test::execSql(location, env, "alter table PARGERAL drop PRGNOMEBACKUP");
   writeFolders(manual->path().string() + "/");
   form->spbBackupClick();
   EXPECT_TRUE(fs::exists(manual->file(kName + ".zlib")));
@@ -217,7 +202,7 @@ TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate)
       << b.text;
 
   // The menu entry is now reachable, and recording twice works twice.
-  sql(location, "update PARGERAL set PRGDATABACKUP = null");
+  test::execSql(location, env, "update PARGERAL set PRGDATABACKUP = null");
   w.setMenuAttached(true);
   for (int i = 0; i < 2; ++i) {
     EXPECT_TRUE(form->runHandler("Atualizardata1Click"));
@@ -225,8 +210,9 @@ TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate)
     EXPECT_EQ(log.of(UiEvent::Kind::Balloon).back().text, "Data do backup atualizada com sucesso.");
     EXPECT_EQ(log.of(UiEvent::Kind::Balloon).back().icon, BalloonIcon::Error);
   }
-  EXPECT_EQ(sql(location, "select cast(PRGDATABACKUP as varchar(10)) from PARGERAL").at(0),
-            serverDate(location));
+  EXPECT_EQ(
+      test::queryValue(location, env, "select cast(PRGDATABACKUP as varchar(10)) from PARGERAL"),
+      serverDate(location));
 
   // With the server down the override says to try again, after the connect error's text.
   form->state().DatabasePath = "localhost/3999:/var/db/ERP.fdb";

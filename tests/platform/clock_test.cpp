@@ -26,15 +26,13 @@ TEST(TimeText, RefusesWhatIsNotATimeOfDay) {
   }
 }
 
-TEST(TimeText, FormatsToTheMinuteIgnoringSeconds) {
+TEST(TimeText, FormatsToTheMinuteIgnoringSecondsAndBackupStampsAndDates) {
   EXPECT_EQ(formatHhNn(hm(9, 30, 40)), "09:30");
   EXPECT_EQ(formatHhNn(hm(0, 0)), "00:00");
   EXPECT_EQ(formatHhNn(hm(23, 59, 59)), "23:59");
   // A value a hair below a whole minute (from floating-point arithmetic) still reads right.
   EXPECT_EQ(formatHhNn(hm(16, 30) - 1e-12), "16:30");
-}
 
-TEST(TimeText, BackupStampsAndDates) {
   const LocalDateTime t = test::ManualClock::at(2026, 3, 7, 5, 4, 9);
   EXPECT_EQ(formatBackupDateTime(t), "07/03/26 - 05:04:09");
   EXPECT_EQ(formatBackupStamp(t), "_070326_05_04_09");

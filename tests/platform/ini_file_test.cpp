@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
+#include <optional>
 
 #include "platform/error.h"
 #include "support/temp_dir.h"
+#include "support/test_helpers.h"
 
 namespace dovra {
 namespace {
@@ -100,20 +102,11 @@ TEST(IniDocument, JunkDuplicatesAndKeysWithoutEqualsAreKeptButNeverMatch) {
   EXPECT_EQ(doc.bytes().substr(0, 48), text.substr(0, 48));
 }
 
-TEST(IniDocument, ABareHeaderIsNoSection) {
-  IniDocument doc("[backup]\r\n\r\n[x]\r\ny=1\r\n");
-  EXPECT_FALSE(doc.hasSection("backup"));
-  EXPECT_TRUE(doc.hasSection("x"));
-}
+TEST(IniDocument, BareHeadersLongLinesAndBinaryBytesAndNoValueAddsALine) {
+  IniDocument bare("[backup]\r\n\r\n[x]\r\ny=1\r\n");
+  EXPECT_FALSE(bare.hasSection("backup"));
+  EXPECT_TRUE(bare.hasSection("x"));
 
-TEST(IniDocument, ValuesNeverAddLines) {
-  IniDocument doc("[b]\r\nk=1\r\n");
-  doc.setValue("b", "k", "evil\r\n[conexao]\r\nsenha=x");
-  EXPECT_EQ(doc.value("conexao", "senha"), "");
-  EXPECT_EQ(doc.bytes().find("\r\n[conexao]"), std::string::npos);
-}
-
-TEST(IniDocument, VeryLongLinesAndBinaryBytesSurvive) {
   std::string text = "[a]\r\nlong=" + std::string(200000, 'x') + "\r\n";
   text += "bin=\x01\x02\xFF\xFE\x81\r\n";
   IniDocument doc(text);
@@ -121,6 +114,10 @@ TEST(IniDocument, VeryLongLinesAndBinaryBytesSurvive) {
   EXPECT_EQ(doc.value("a", "bin"), "\x01\x02\xFF\xFE\x81");
   doc.setValue("a", "new", "1");
   EXPECT_EQ(doc.bytes(), text + "new=1\r\n");
+
+  doc.setValue("a", "new", "evil\r\n[conexao]\r\nsenha=x");
+  EXPECT_EQ(doc.value("conexao", "senha"), "");
+  EXPECT_EQ(doc.bytes().find("\r\n[conexao]"), std::string::npos);
 }
 
 TEST(ProfileFile, WritesUtf8AsWindows1252AndReadsItBack) {
@@ -155,35 +152,26 @@ TEST(ProfileFile, MissingFileReadsEmptyAndIsCreatedByAWrite) {
 TEST(ProfileFile, UnwritableFolderReportsTheFileAndKeepsItWhole) {
   TempDir dir;
   std::string folder = dir.path().string();
-  bool mounted = false;
+  std::optional<test::SmallDisk> disk;
   if (geteuid() == 0) {
     // Root writes into read-only folders: use a read-only file system instead.
     folder = dir.file("ro");
-    std::filesystem::create_directory(folder);
-    mounted = mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
-    if (!mounted) GTEST_SKIP() << "cannot mount a file system here";
+    disk.emplace(folder, "64k");
+    if (!disk->mounted()) GTEST_SKIP() << "cannot mount a file system here";
   }
   const std::string path = folder + "/EMPRESA.dvk";
   writeFile(path, kErpConfig);
-  if (mounted) {
+  if (disk) {
     ASSERT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
   } else {
     chmod(folder.c_str(), 0555);
   }
   ProfileFile file(path);
-  try {
-    file.writeString("backup", "tempo1", "11:11");
-    ADD_FAILURE() << "the write should fail";
-  } catch (const Exception& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
-  }
+  EXPECT_EQ(test::errorText<Exception>([&] { file.writeString("backup", "tempo1", "11:11"); }),
+            "Unable to write to " + path);
   EXPECT_EQ(readFile(path), kErpConfig);
   EXPECT_EQ(file.readString("backup", "tempo1"), "09:30");
-  if (mounted) {
-    umount2(folder.c_str(), MNT_DETACH);
-  } else {
-    chmod(folder.c_str(), 0755);
-  }
+  if (!disk) chmod(folder.c_str(), 0755);
 }
 
 TEST(ProfileFile, WriteThroughALinkReplacesTheTargetAndKeepsTheLink) {

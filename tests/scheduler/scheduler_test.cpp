@@ -101,21 +101,17 @@ TEST_F(SchedulerTest, BackupStartsInTheMinuteOfItsTimeWithSecondsIgnored) {
   EXPECT_EQ(launcher.count(WorkerKind::Tauto), 1);
 }
 
-TEST_F(SchedulerTest, BothTimesInOneMinuteStartOneBackup) {
+TEST_F(SchedulerTest, BothTimesInOneMinuteStartOneBackupAndAnEmptyTimeNone) {
   state.BackupTime1 = hm(16, 30);
+  state.BackupTime2 = 0;
+  clock.setTime(0, 0, 0);
+  scheduler.Timer1Timer();  // "00:00" would match a zero time if it were not ignored
+  EXPECT_EQ(launcher.count(WorkerKind::Tauto), 0);
   state.BackupTime2 = hm(16, 30);
   clock.setTime(16, 30, 10);
   scheduler.Timer1Timer();
   EXPECT_EQ(launcher.count(WorkerKind::Tauto), 1);
   EXPECT_TRUE(state.BackupRunning);
-}
-
-TEST_F(SchedulerTest, EmptySecondTimeStartsNoSecondBackup) {
-  state.BackupTime1 = hm(9, 30);
-  state.BackupTime2 = 0;
-  clock.setTime(0, 0, 0);
-  scheduler.Timer1Timer();  // "00:00" would match a zero time if it were not ignored
-  EXPECT_EQ(launcher.count(WorkerKind::Tauto), 0);
 }
 
 TEST_F(SchedulerTest, ReminderAtSeventeenFiftyOnEachTickOfThatMinute) {
@@ -133,7 +129,7 @@ TEST_F(SchedulerTest, ReminderAtSeventeenFiftyOnEachTickOfThatMinute) {
   EXPECT_EQ(balloons.shown[0].timeout, 30);
 }
 
-TEST_F(SchedulerTest, NfeExportOnlyWhenEnabledAndNothingElseRuns) {
+TEST_F(SchedulerTest, NfeExportOnlyWhenEnabledAndNothingElseRunsWhileTheUploadMayStart) {
   clock.setTime(10, 0, 0);
   scheduler.Timer1Timer();
   EXPECT_EQ(launcher.count(WorkerKind::TXML), 0);  // NfeEnabled off
@@ -146,16 +142,12 @@ TEST_F(SchedulerTest, NfeExportOnlyWhenEnabledAndNothingElseRuns) {
     flag->set(false);
   }
   EXPECT_EQ(launcher.count(WorkerKind::TXML), 1);
-}
-
-TEST_F(SchedulerTest, DuringABackupTheTickMayStartTheUploadButNotTheExport) {
-  state.NfeEnabled = true;
-  state.FtpTime = hm(12, 0);
+  // During a backup the tick may still start the upload.
+  state.FtpTime = hm(9, 0);
   state.BackupRunning.set(true);
-  clock.setTime(13, 0, 0);
   scheduler.Timer1Timer();
   EXPECT_EQ(launcher.count(WorkerKind::TFTP), 1);
-  EXPECT_EQ(launcher.count(WorkerKind::TXML), 0);
+  EXPECT_EQ(launcher.count(WorkerKind::TXML), 1);
   EXPECT_EQ(launcher.count(WorkerKind::Tauto), 0);
 }
 
@@ -197,6 +189,12 @@ TEST(ThreadWorkerLauncher, BackupClaimsItsFlagAndAFailedBodyStillFreesTheKind) {
     state.BackupRunning.set(false);
     throw std::runtime_error("escapes the worker");
   });
+  // Refused while the manual backup holds the flag.
+  state.BackupRunning.set(true);
+  EXPECT_FALSE(launcher.start(WorkerKind::Tauto));
+  EXPECT_FALSE(launcher.running(WorkerKind::Tauto));
+  state.BackupRunning.set(false);
+
   state.DatabasePath = "db";
   EXPECT_TRUE(launcher.start(WorkerKind::Tauto));
   for (int i = 0; i < 500 && launcher.running(WorkerKind::Tauto); ++i) {
@@ -204,15 +202,6 @@ TEST(ThreadWorkerLauncher, BackupClaimsItsFlagAndAFailedBodyStillFreesTheKind) {
   }
   EXPECT_TRUE(sawFlag);
   EXPECT_TRUE(launcher.start(WorkerKind::Tauto));  // the kind is free again
-}
-
-TEST(ThreadWorkerLauncher, BackupIsRefusedWhileTheManualBackupHoldsTheFlag) {
-  RunState state;
-  ThreadWorkerLauncher launcher(state);
-  launcher.setBody(WorkerKind::Tauto, [](const RunSettings&) {});
-  state.BackupRunning.set(true);
-  EXPECT_FALSE(launcher.start(WorkerKind::Tauto));
-  EXPECT_FALSE(launcher.running(WorkerKind::Tauto));
 }
 
 }  // namespace

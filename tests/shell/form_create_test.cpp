@@ -1,6 +1,7 @@
 #include "shell/form_test_support.h"
 
 #include "platform/instance_lock.h"
+#include "support/test_helpers.h"
 
 namespace dovra {
 namespace {
@@ -72,12 +73,8 @@ TEST(ReadFirstLine, StopsAtTheFirstLineEndAndReportsMissingFiles) {
   EXPECT_EQ(readFirstLine(dir.file("a")), "  abc ");
   test::writeFile(dir.file("b"), "x\x1Ay\n");
   EXPECT_EQ(readFirstLine(dir.file("b")), "x");
-  try {
-    readFirstLine(dir.file("missing"));
-    FAIL();
-  } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "File not found");
-  }
+  EXPECT_EQ(test::errorText<EInOutError>([&] { readFirstLine(dir.file("missing")); }),
+            "File not found");
 }
 
 }  // namespace

@@ -21,6 +21,12 @@ class SettingsPageTest : public FormFixture {
 };
 
 TEST_F(SettingsPageTest, FillsTheControlsFromTheFileAndTheRadioFromRunState) {
+  // Without a backup section nothing is filled.
+  writeFile(file, "[conexao]\r\nendereco=x\r\n");
+  form->window().setEditText("MaskEdit1", "07:00");
+  form->TabSheet3Show();
+  EXPECT_EQ(form->window().editText("MaskEdit1"), "07:00");
+
   writeFile(file,
             "[BACKUP]\r\ntempo1=09:30\r\ntempo2=16:30\r\ntempo3=\r\ncaminhobkpmanual=/m/\r\n"
             "enderecobackup=/a/\r\ncaminhobkpmanual2=/x/\r\nlocalremoto=R\r\n");
@@ -33,13 +39,6 @@ TEST_F(SettingsPageTest, FillsTheControlsFromTheFileAndTheRadioFromRunState) {
   EXPECT_EQ(form->window().editText("Edit2"), "/a/");
   EXPECT_EQ(form->window().editText("Edit4"), "/x/");
   EXPECT_TRUE(form->window().checked("rbLocal"));  // the value read at start, not the file's
-}
-
-TEST_F(SettingsPageTest, WithoutABackupSectionNothingIsFilled) {
-  writeFile(file, "[conexao]\r\nendereco=x\r\n");
-  form->window().setEditText("MaskEdit1", "07:00");
-  form->TabSheet3Show();
-  EXPECT_EQ(form->window().editText("MaskEdit1"), "07:00");
 }
 
 TEST_F(SettingsPageTest, TimeEditsAreWrittenAsTheyStandAndMidnightClearsTheUpload) {

@@ -2,12 +2,12 @@
 // running), the company, the estimate, the NF-e database, the scheduler and the menu.
 #include "shell/form_test_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <atomic>
 
 #include "support/firebird_env.h"
+#include "support/test_servers.h"
 
 namespace dovra {
 namespace {
@@ -17,9 +17,8 @@ using namespace std::chrono_literals;
 class StartDatabaseTest : public test::FormFixture {
  protected:
   void SetUp() override {
-    const auto e = test::firebirdEnv();
-    if (!e) GTEST_SKIP() << test::kFirebirdSkipMessage;
-    env = *e;
+    test::useFirebird(env);
+    if (IsSkipped() || HasFatalFailure()) return;
     writeIdentifier("LOJA");
     form->FormCreate();
   }
@@ -102,17 +101,8 @@ TEST_F(StartDatabaseTest, AMissingTableStopsTheSequenceWithTheServersText) {
 // late.
 class LateServer {
  public:
-  LateServer() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    // Not listening yet: connections are refused until start().
-  }
+  // Not listening yet: connections are refused until start().
+  LateServer() { listener_ = test::bindLoopback(port_, -1); }
   ~LateServer() {
     stop_ = true;
     shutdown(listener_, SHUT_RDWR);
@@ -126,12 +116,7 @@ class LateServer {
       while (!stop_) {
         const int client = accept(listener_, nullptr, nullptr);
         if (client < 0) return;
-        const int server = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(3050);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        const int server = test::connectLoopback(3050);
         for (auto [from, to] : {std::pair{client, server}, std::pair{server, client}}) {
           std::thread([from, to] {
             char buf[65536];

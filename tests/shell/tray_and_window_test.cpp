@@ -70,10 +70,13 @@ TEST_F(FormFixture, HiddenPagesAndButtonsAreRevealedByDoubleClicksAndStay) {
   EXPECT_TRUE(form->runHandler("TabSheet3Show"));
 }
 
-TEST_F(FormFixture, HiddenButtonsStopTheSchedulerAndStartOnlyWhatIsNotRunning) {
+TEST_F(FormFixture, HiddenButtonsAndPararServicoStopTheSchedulerAndStartOnlyWhatIsNotRunning) {
   writeIdentifier("A");
   form->FormCreate();
   ASSERT_TRUE(form->Timer1.enabled());
+  form->Pararservico1Click();
+  EXPECT_FALSE(form->Timer1.enabled());
+  form->Timer1.setEnabled(true);
   std::atomic<int> backups{0};
   form->launcher().setBody(WorkerKind::Tauto, [&](const RunSettings&) { ++backups; });
   form->state().BackupRunning.set(true);
@@ -85,13 +88,6 @@ TEST_F(FormFixture, HiddenButtonsStopTheSchedulerAndStartOnlyWhatIsNotRunning) {
   for (int i = 0; i < 200 && backups == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(backups, 1);
-}
-
-TEST_F(FormFixture, PararServicoStopsTheScheduler) {
-  writeIdentifier("A");
-  form->FormCreate();
-  form->Pararservico1Click();
-  EXPECT_FALSE(form->Timer1.enabled());
 }
 
 TEST_F(FormFixture, ExitStopsTimersRemovesTheIconClosesTheWindowAndEndsWithZero) {

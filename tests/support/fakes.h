@@ -16,7 +16,6 @@ namespace dovra::test {
 class ManualClock final : public Clock {
  public:
   ManualClock() : now_(at(2026, 12, 8, 8, 0, 0, 0)) {}
-  explicit ManualClock(LocalDateTime t) : now_(t) {}
   LocalDateTime now() const override {
     std::lock_guard lock(mutex_);
     return now_;

@@ -1,6 +1,6 @@
 #include "support/fault_ftp_server.h"
+#include "support/test_servers.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -15,46 +15,6 @@
 namespace dovra::test {
 
 namespace fault {
-
-Step reply(std::string line) {
-  return {Step::kReply, std::move(line)};
-}
-Step raw(std::string bytes) {
-  return {Step::kRaw, std::move(bytes)};
-}
-Step expect(std::string command) {
-  return {Step::kExpect, std::move(command)};
-}
-Step pasv(std::string hostField, bool parenthesized) {
-  return {Step::kPasv, std::move(hostField), 0, parenthesized};
-}
-Step acceptData() {
-  return {Step::kAcceptData};
-}
-Step sendData(std::string bytes) {
-  return {Step::kSendData, std::move(bytes)};
-}
-Step receiveData() {
-  return {Step::kReceiveData};
-}
-Step receiveDataBytes(size_t count) {
-  return {Step::kReceiveDataBytes, {}, count};
-}
-Step closeData() {
-  return {Step::kCloseData};
-}
-Step resetData() {
-  return {Step::kResetData};
-}
-Step waitForClose() {
-  return {Step::kWaitForClose};
-}
-Step closeControl() {
-  return {Step::kCloseControl};
-}
-Step pause(size_t ms) {
-  return {Step::kPause, {}, ms};
-}
 
 std::vector<Step> login(Step greeting, const std::string& syst) {
   return {std::move(greeting),
@@ -84,22 +44,6 @@ constexpr int kCloseTimeoutMs = 10000;
 struct StepFailure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-int listenLoopback(int& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, 4) != 0) {
-    ::close(fd);
-    throw std::runtime_error("cannot listen on loopback");
-  }
-  socklen_t len = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
-  port = ntohs(address.sin_port);
-  return fd;
-}
 
 // Waits in short slices so that the destructor can stop the script.
 void waitReadable(int fd, int timeoutMs, const char* what, const std::atomic<bool>& stopping) {
@@ -138,7 +82,7 @@ void closeFd(int& fd) {
 }  // namespace
 
 FaultFtpServer::FaultFtpServer(std::vector<fault::Step> script) : script_(std::move(script)) {
-  listener_ = listenLoopback(port_);
+  listener_ = bindLoopback(port_);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -227,7 +171,7 @@ void FaultFtpServer::runStep(const fault::Step& step) {
     case Step::kPasv: {
       closeFd(dataListener_);
       int port = 0;
-      dataListener_ = listenLoopback(port);
+      dataListener_ = bindLoopback(port);
       const std::string numbers =
           step.text + "," + std::to_string(port / 256) + "," + std::to_string(port % 256);
       sendAll(control_, step.flag ? "227 Entering Passive Mode (" + numbers + ").\r\n"

@@ -38,35 +38,39 @@ struct Step {
   bool flag = false;
 };
 
+// clang-format off
 // Sends one reply line followed by CR LF.
-Step reply(std::string line);
+inline Step reply(std::string line) { return {Step::kReply, std::move(line)}; }
 // Sends bytes exactly as given.
-Step raw(std::string bytes);
+inline Step raw(std::string bytes) { return {Step::kRaw, std::move(bytes)}; }
 // Reads the next command line; it must equal `command`.
-Step expect(std::string command);
+inline Step expect(std::string command) { return {Step::kExpect, std::move(command)}; }
 // Opens a data listener on loopback and answers "227 Entering Passive Mode (h1,h2,h3,h4,
 // p1,p2)." with `hostField` as the four host numbers and the listener's port; without
 // parentheses the numbers follow the text after a blank.
-Step pasv(std::string hostField = "127,0,0,1", bool parenthesized = true);
+inline Step pasv(std::string hostField = "127,0,0,1", bool parenthesized = true) {
+  return {Step::kPasv, std::move(hostField), 0, parenthesized};
+}
 // Accepts the client's data connection.
-Step acceptData();
+inline Step acceptData() { return {Step::kAcceptData}; }
 // Sends bytes on the data connection.
-Step sendData(std::string bytes);
+inline Step sendData(std::string bytes) { return {Step::kSendData, std::move(bytes)}; }
 // Reads the data connection until the client closes it.
-Step receiveData();
+inline Step receiveData() { return {Step::kReceiveData}; }
 // Reads exactly `count` bytes from the data connection.
-Step receiveDataBytes(size_t count);
+inline Step receiveDataBytes(size_t count) { return {Step::kReceiveDataBytes, {}, count}; }
 // Closes the data connection in order (the client sees the end of the data).
-Step closeData();
+inline Step closeData() { return {Step::kCloseData}; }
 // Drops the data connection with a reset.
-Step resetData();
+inline Step resetData() { return {Step::kResetData}; }
 // Waits, silent, until the client closes the control connection; lines that arrive
 // meanwhile are recorded as commands.
-Step waitForClose();
+inline Step waitForClose() { return {Step::kWaitForClose}; }
 // Closes the control connection.
-Step closeControl();
+inline Step closeControl() { return {Step::kCloseControl}; }
 // Waits `ms` milliseconds.
-Step pause(size_t ms);
+inline Step pause(size_t ms) { return {Step::kPause, {}, ms}; }
+// clang-format on
 
 // A session's opening with the program's account: `greeting`, USER, PASS, TYPE I and SYST
 // answered with `syst`.

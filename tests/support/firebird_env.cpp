@@ -2,10 +2,8 @@
 #include "backup/ib_database.h"
 #include "backup/ib_query.h"
 #include "backup/ib_service.h"
+#include "support/test_servers.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,6 +17,29 @@ const char* const kFirebirdSkipMessage =
     "DOVRA_TEST_DB_DIR are not set. Run the suite with scripts/test, which starts the "
     "server and sets them (or source scripts/lib/firebird.sh and call start_firebird).";
 
+namespace {
+
+void attach(IbDatabase& db, const std::string& location, const FirebirdEnv& env) {
+  db.DatabaseName = location;
+  db.Params = {"user_name=" + env.user, "password=" + env.password};
+}
+
+// Runs a verbose service on the local server to its end.
+void runThroughServer(TIBBackupRestoreService& service, const FirebirdEnv& env) {
+  service.Protocol = TProtocol::TCP;
+  service.ServerName = "localhost";
+  service.LoginPrompt = false;
+  service.Verbose = true;
+  service.Params.SetValue("user_name", env.user);
+  service.Params.SetValue("password", env.password);
+  service.Attach();
+  service.ServiceStart();
+  while (!service.OutputFinished()) service.ReadOutputLine();
+  service.Detach();
+}
+
+}  // namespace
+
 std::optional<FirebirdEnv> firebirdEnv() {
   const char* user = std::getenv("DOVRA_TEST_FB_USER");
   const char* password = std::getenv("DOVRA_TEST_FB_PASSWORD");
@@ -27,16 +48,19 @@ std::optional<FirebirdEnv> firebirdEnv() {
   return FirebirdEnv{user, password, dir};
 }
 
-bool firebirdServerAnswers() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(3050);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
+void useFirebird(FirebirdEnv& env) {
+  const std::optional<FirebirdEnv> found = firebirdEnv();
+  if (!found) GTEST_SKIP() << kFirebirdSkipMessage;
+  const int probe = connectLoopback(3050);
+  if (probe >= 0) close(probe);
+  ASSERT_GE(probe, 0)
+      << "DOVRA_TEST_FB_USER is set, so the Firebird server should run, but nothing answers "
+         "on 127.0.0.1:3050. Start it with scripts/lib/firebird.sh (start_firebird).";
+  env = *found;
+}
+
+void FirebirdTest::SetUp() {
+  useFirebird(env);
 }
 
 DbTempDir::DbTempDir(const std::filesystem::path& base, const std::string& prefix) {
@@ -61,16 +85,10 @@ TestErp::TestErp(const FirebirdEnv& env, const std::function<void(SampleErpOptio
   erp_ = makeSampleErp(options_);
 }
 
-void FirebirdTest::SetUp() {
-  const std::optional<FirebirdEnv> found = firebirdEnv();
-  if (!found) GTEST_SKIP() << kFirebirdSkipMessage;
-  ASSERT_TRUE(firebirdServerAnswers())
-      << "DOVRA_TEST_FB_USER is set, so the Firebird server should run, but nothing answers "
-         "on 127.0.0.1:3050. Start it with scripts/lib/firebird.sh (start_firebird).";
-  env = *found;
-}
-
-std::map<std::string, int64_t> sampleRowCounts(IbDatabase& db) {
+std::map<std::string, int64_t> sampleRowCounts(const std::string& location,
+                                               const FirebirdEnv& env) {
+  IbDatabase db;
+  attach(db, location, env);
   IbTransaction tr(db);
   IbQuery q(db, tr);
   std::map<std::string, int64_t> counts;
@@ -82,35 +100,60 @@ std::map<std::string, int64_t> sampleRowCounts(IbDatabase& db) {
     counts[table] = q.Fields[0].AsLargeInt();
   }
   q.Close();
-  IbQuery blobs(db, tr);
-  blobs.SetSQL("select sum(char_length(VENOBS)) from VENDA");
-  blobs.Open();
-  counts["VENOBS characters"] = blobs.Fields[0].AsLargeInt();
+  q.SetSQL("select sum(char_length(VENOBS)) from VENDA");
+  q.Open();
+  counts["VENOBS characters"] = q.Fields[0].AsLargeInt();
   return counts;
 }
 
-std::map<std::string, int64_t> sampleRowCounts(const std::string& location,
-                                               const FirebirdEnv& env) {
+void execSql(const std::string& location, const FirebirdEnv& env, const std::string& statement) {
   IbDatabase db;
-  db.DatabaseName = location;
-  db.Params = {"user_name=" + env.user, "password=" + env.password};
-  return sampleRowCounts(db);
+  attach(db, location, env);
+  IbTransaction tr(db);
+  IbQuery q(db, tr);
+  q.ParamCheck = false;
+  q.SetSQL(statement);
+  q.ExecSQL();
+  tr.Commit();
+}
+
+std::vector<std::vector<std::string>> queryRows(const std::string& location, const FirebirdEnv& env,
+                                                const std::string& statement) {
+  IbDatabase db;
+  attach(db, location, env);
+  IbTransaction tr(db);
+  IbQuery q(db, tr);
+  q.SetSQL(statement);
+  q.Open();
+  std::vector<std::vector<std::string>> rows;
+  for (; !q.Eof(); q.Next()) {
+    rows.emplace_back();
+    for (size_t i = 0; i < q.Fields.Count(); ++i) rows.back().push_back(q.Fields[i].AsString());
+  }
+  tr.Commit();
+  return rows;
+}
+
+std::string queryValue(const std::string& location, const FirebirdEnv& env,
+                       const std::string& statement) {
+  return queryRows(location, env, statement).at(0).at(0);
+}
+
+void backupThroughServer(const std::string& databaseFile, const std::string& backupFile,
+                         const FirebirdEnv& env) {
+  TIBBackupService backup;
+  backup.DatabaseName = databaseFile;
+  backup.BackupFile.Add(backupFile);
+  runThroughServer(backup, env);
 }
 
 void restoreThroughServer(const std::string& backupFile, const std::string& databaseFile,
                           const FirebirdEnv& env) {
   TIBRestoreService restore;
-  restore.Protocol = TProtocol::TCP;
-  restore.ServerName = "localhost";
-  restore.Params.SetValue("user_name", env.user);
-  restore.Params.SetValue("password", env.password);
   restore.PageSize = 8192;
   restore.DatabaseName.Add(databaseFile);
   restore.BackupFile.Add(backupFile);
-  restore.Attach();
-  restore.ServiceStart();
-  while (!restore.OutputFinished()) restore.ReadOutputLine();
-  restore.Detach();
+  runThroughServer(restore, env);
 }
 
 }  // namespace dovra::test

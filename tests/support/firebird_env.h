@@ -2,7 +2,8 @@
 //
 // scripts/test (through scripts/lib/firebird.sh) starts the server and exports
 // DOVRA_TEST_FB_USER, DOVRA_TEST_FB_PASSWORD and DOVRA_TEST_DB_DIR (a folder the server's
-// user can write). A test that needs the server derives from FirebirdTest:
+// user can write). A test that needs the server derives from FirebirdTest (or calls
+// useFirebird):
 //  - without these variables (one test program run by hand) the test is skipped with a
 //    message that names scripts/test;
 //  - with them, a server that does not answer fails the test.
@@ -17,12 +18,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fixtures/sample_erp.h"
-
-namespace dovra {
-class IbDatabase;
-}
 
 namespace dovra::test {
 
@@ -35,8 +33,10 @@ struct FirebirdEnv {
 // The variables above, or nothing when any of them is unset.
 std::optional<FirebirdEnv> firebirdEnv();
 
-// Whether something accepts TCP connections on 127.0.0.1:3050.
-bool firebirdServerAnswers();
+// Fills `env` as FirebirdTest does, skipping or failing the running test likewise, for a
+// fixture that cannot derive from it; the fixture checks IsSkipped() and HasFatalFailure()
+// after it.
+void useFirebird(FirebirdEnv& env);
 
 class DbTempDir {
  public:
@@ -78,9 +78,21 @@ class FirebirdTest : public ::testing::Test {
 
 // Row counts of the sample ERP's tables (and the characters of its text blobs), to compare
 // a database with its restored copy.
-std::map<std::string, int64_t> sampleRowCounts(IbDatabase& db);
 std::map<std::string, int64_t> sampleRowCounts(const std::string& location, const FirebirdEnv& env);
 
+// Runs `statement` (taken as it is, without parameters) on the database at `location` in a
+// connection of its own, and commits.
+void execSql(const std::string& location, const FirebirdEnv& env, const std::string& statement);
+// The rows of a select run the same way, every column as text.
+std::vector<std::vector<std::string>> queryRows(const std::string& location, const FirebirdEnv& env,
+                                                const std::string& statement);
+// The first column of its first row.
+std::string queryValue(const std::string& location, const FirebirdEnv& env,
+                       const std::string& statement);
+
+// Backs the database file `databaseFile` up into `backupFile` through the local server.
+void backupThroughServer(const std::string& databaseFile, const std::string& backupFile,
+                         const FirebirdEnv& env);
 // Restores `backupFile` into the new database file `databaseFile` through the local server.
 void restoreThroughServer(const std::string& backupFile, const std::string& databaseFile,
                           const FirebirdEnv& env);

@@ -27,13 +27,9 @@ def watch_parent(parent):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
-    parser.add_argument("--host", default="127.0.0.1")
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--user", default="copia_ftp_dovra")
-    parser.add_argument("--password", default="lotusgravelz2")
+    parser.add_argument("--user", required=True)
+    parser.add_argument("--password", required=True)
     parser.add_argument("--log", default=os.devnull)
-    parser.add_argument("--buffer", type=int, default=65536,
-                        help="bytes read from a data connection at a time")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.INFO,
@@ -49,9 +45,8 @@ def main():
     Handler.authorizer = authorizer
     Handler.banner = "test server ready."
     Handler.auth_failed_timeout = 0
-    Handler.dtp_handler.ac_in_buffer_size = args.buffer
 
-    server = FTPServer((args.host, args.port), Handler)
+    server = FTPServer(("127.0.0.1", 0), Handler)
     server.max_cons = 64
     threading.Thread(target=watch_parent, args=(os.getppid(),), daemon=True).start()
     sys.stdout.write("PORT %d\n" % server.address[1])

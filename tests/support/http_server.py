@@ -21,7 +21,6 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--record", required=True)
-    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
     lock = threading.Lock()
 
@@ -42,7 +41,7 @@ def main():
             pass
 
     handler = functools.partial(Handler, directory=os.path.abspath(args.root))
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), handler)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     threading.Thread(target=watch_parent, args=(os.getppid(),), daemon=True).start()
     sys.stdout.write("PORT %d\n" % server.server_address[1])
     sys.stdout.flush()

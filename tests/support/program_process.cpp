@@ -1,6 +1,7 @@
 #include "support/program_process.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <stdexcept>
 
 #include "shell/cripto.h"
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -17,8 +19,42 @@ std::string scramble(const std::string& bytes) {
   return cripto(bytes, 0);
 }
 
-std::string ProgramProcess::programPath() {
-  return std::string(DOVRA_BINARY_DIR) + "/backupdovra";
+ProcessResult runProcess(const std::vector<std::string>& argv) {
+  TempDir capture("dovra-proc");
+  const std::string outPath = capture.file("out"), errPath = capture.file("err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0644);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outPath), readFile(errPath)};
+}
+
+Installation::Installation(const std::filesystem::path& root, const std::string& id)
+    : root(root), settings((root / "windows" / (id + ".dvk")).string()) {
+  std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
+  std::filesystem::create_directories(root / "windows");
+  writeFile(root / "program" / "CONFIGURACAO" / "application.dvk", scramble(id) + "\r\n");
+}
+
+std::map<std::string, std::string> Installation::env() const {
+  return {{"DOVRA_PROGRAM_DIR", (root / "program").string()},
+          {"DOVRA_WINDOWS_DIR", (root / "windows").string()},
+          {"XDG_RUNTIME_DIR", root.parent_path().string()}};
+}
+
+void Installation::writeStoppingSettings() const {
+  writeFile(settings, "[conexao]\r\nendereco=erp.fdb\r\n[backup]\r\nlocalremoto=L\r\n");
 }
 
 ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
@@ -35,7 +71,7 @@ ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
       envStrings.push_back(kv);
   }
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-  const std::string path = programPath();
+  const std::string path = std::string(DOVRA_BINARY_DIR) + "/backupdovra";
   pid_ = fork();
   if (pid_ == 0) {
     dup2(inPipe[0], 0);

@@ -1,9 +1,11 @@
 // Runs build/backupdovra --headless as a real process: feeds its standard input, collects
-// its JSON event lines, waits for events and for its exit. For program-level tests.
+// its JSON event lines, waits for events and for its exit. For program-level tests, with
+// the installation folders they run in.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -31,9 +33,6 @@ class ProgramProcess {
   bool running();
   std::vector<std::string> lines();
   std::string allOutput();
-  int pid() const { return pid_; }
-
-  static std::string programPath();
 
  private:
   void readLoop();
@@ -45,6 +44,30 @@ class ProgramProcess {
   std::vector<std::string> lines_;
   bool exited_ = false;
   int status_ = -1;
+};
+
+struct ProcessResult {
+  int status = -1;  // exit status, or -1 when killed
+  std::string out;
+  std::string err;
+};
+
+// Runs a program to its end with its standard output and error captured.
+ProcessResult runProcess(const std::vector<std::string>& argv);
+
+// An installation for one program run: under `root`, a program folder whose identifier
+// file names `id` and an empty settings folder. Installations made side by side under one
+// folder share the runtime folder that holds the single-instance guards.
+struct Installation {
+  Installation(const std::filesystem::path& root, const std::string& id);
+  // The environment that points the program at it.
+  std::map<std::string, std::string> env() const;
+  // Settings whose main location has no folder separator: the start sequence stops there
+  // and the program stays in the tray, waiting.
+  void writeStoppingSettings() const;
+
+  std::filesystem::path root;
+  std::string settings;  // the settings file
 };
 
 // Scrambles a text the way the identifier and the credentials are stored (the inverse of

@@ -1,5 +1,7 @@
 #include "support/temp_dir.h"
 
+#include <sys/mount.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -22,6 +24,16 @@ TempDir::~TempDir() {
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ec);
   std::filesystem::remove_all(path_, ec);
+}
+
+SmallDisk::SmallDisk(const std::filesystem::path& where, const std::string& size) : where_(where) {
+  std::filesystem::create_directories(where);
+  mounted_ =
+      ::mount("tmpfs", where.c_str(), "tmpfs", 0, ("size=" + size + ",mode=1777").c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
 }
 
 std::string readFile(const std::filesystem::path& path) {

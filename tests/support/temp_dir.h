@@ -1,4 +1,5 @@
-// A fresh folder for one test, removed with everything in it when the object dies.
+// A fresh folder for one test, removed with everything in it when the object dies, and a
+// small disk to fill.
 #pragma once
 
 #include <filesystem>
@@ -20,6 +21,21 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// A small tmpfs mounted at `where` (made if missing), open to every user, for full-disk
+// cases; mounting needs root, so check mounted(). Unmounted when the object dies.
+class SmallDisk {
+ public:
+  SmallDisk(const std::filesystem::path& where, const std::string& size);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::filesystem::path where_;
+  bool mounted_ = false;
 };
 
 // Whole content of a file as bytes; throws when it cannot be read.

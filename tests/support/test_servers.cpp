@@ -39,20 +39,10 @@ std::string fileText(const std::string& path) {
   return ss.str();
 }
 
-sockaddr_in loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 bool accepts(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = loopback(port);
-  const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
+  const int fd = connectLoopback(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 }  // namespace
@@ -119,12 +109,12 @@ void ServerProcess::stop() {
   pid_ = -1;
 }
 
-FtpTestServer::FtpTestServer(std::filesystem::path root, const FtpTestServerOptions& options)
+FtpTestServer::FtpTestServer(std::filesystem::path root)
     : root_(std::move(root)), work_("ftpserver") {
   process_ = std::make_unique<ServerProcess>(
       std::vector<std::string>{kPython, supportScript("ftp_server.py"), "--root", root_.string(),
-                               "--port", std::to_string(options.port), "--user", options.user,
-                               "--password", options.password, "--log", work_.file("server.log")},
+                               "--user", kFtpUser, "--password", kFtpPassword, "--log",
+                               work_.file("server.log")},
       work_.file("stderr.log"));
 }
 
@@ -147,31 +137,44 @@ std::vector<std::string> HttpTestServer::requests() const {
   return lines;
 }
 
-int refusedLoopbackPort() {
+int bindLoopback(int& port, int backlog) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = loopback(0);
-  ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  socklen_t len = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-UnansweredListener::UnansweredListener() {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = loopback(0);
-  if (::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 0) != 0) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      (backlog >= 0 && ::listen(fd, backlog) != 0)) {
+    ::close(fd);
     throw std::runtime_error("cannot listen on loopback");
   }
   socklen_t len = sizeof address;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &len);
-  port_ = ntohs(address.sin_port);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+int connectLoopback(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+int refusedLoopbackPort() {
+  int port = 0;
+  ::close(bindLoopback(port, -1));
+  return port;
+}
+
+UnansweredListener::UnansweredListener() {
+  listener_ = bindLoopback(port_, 0);
   // With a backlog of 0 one pending connection fills the queue; later SYNs are dropped.
-  filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (::connect(filler_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    throw std::runtime_error("cannot fill the listen queue");
-  }
+  filler_ = connectLoopback(port_);
+  if (filler_ < 0) throw std::runtime_error("cannot fill the listen queue");
 }
 
 UnansweredListener::~UnansweredListener() {

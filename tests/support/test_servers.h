@@ -1,7 +1,7 @@
 // Real servers on loopback for the tests, each a Python process started and stopped by an
 // RAII object: an FTP server (Debian's pyftpdlib, tests/support/ftp_server.py) and an
 // HTTP server that records every request (tests/support/http_server.py). Any number of
-// them may run at once, each on its own free port (or a fixed one when asked). The
+// them may run at once, each on its own free port. The
 // constructors return once the server accepts connections and throw std::runtime_error
 // (with the server's log) when it does not start.
 #pragma once
@@ -27,7 +27,6 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int port() const { return port_; }
-  pid_t pid() const { return pid_; }
 
  private:
   void stop();
@@ -39,16 +38,10 @@ class ServerProcess {
 inline constexpr const char* kFtpUser = "copia_ftp_dovra";
 inline constexpr const char* kFtpPassword = "lotusgravelz2";
 
-struct FtpTestServerOptions {
-  int port = 0;  // 0: a free port
-  std::string user = kFtpUser;
-  std::string password = kFtpPassword;
-};
-
 // pyftpdlib serving `root` (which must exist) to one account with every right needed.
 class FtpTestServer {
  public:
-  explicit FtpTestServer(std::filesystem::path root, const FtpTestServerOptions& options = {});
+  explicit FtpTestServer(std::filesystem::path root);
 
   std::string host() const { return "127.0.0.1"; }
   int port() const { return process_->port(); }
@@ -82,6 +75,11 @@ class HttpTestServer {
   std::unique_ptr<ServerProcess> process_;
 };
 
+// A socket bound to a free loopback port, which goes to `port`; listening with `backlog`
+// unless that is negative. Throws when it cannot.
+int bindLoopback(int& port, int backlog = 4);
+// A socket connected to 127.0.0.1:`port`, or -1 when nothing accepts there.
+int connectLoopback(int port);
 // A loopback port on which nothing listens (connections are refused).
 int refusedLoopbackPort();
 

@@ -26,18 +26,11 @@ TEST(FtpReply, CodeIsTheFirstFourCharactersTrimmedAndReadAsANumber) {
   EXPECT_EQ(parseReplyCode(""), 0);
 }
 
-TEST(FtpReply, SingleLineKeepsTextFromTheFifthCharacter) {
-  const FtpReply reply = assemble({"550 No such file"});
-  EXPECT_EQ(reply.numericCode, 550);
-  EXPECT_EQ(reply.textCode, "550");
-  EXPECT_EQ(reply.text, std::vector<std::string>{"No such file"});
-  EXPECT_EQ(std::string(EIdProtocolReplyError(reply.numericCode, reply.text).what()),
-            "No such file\r\n");
-}
-
-TEST(FtpReply, MultiLineReplyEndsAtCodeAndBlank) {
+// A multi-line greeting, and the texts of refused replies, are driven through the fault
+// server; here the other ends of a multi-line reply.
+TEST(FtpReply, MultiLineReplyEndsAtCodeAndBlankOrAtALineShorterThanFourCharacters) {
   size_t used = 0;
-  const FtpReply reply =
+  FtpReply reply =
       assemble({"220-Welcome", "220-to the server", "and so on", "220 ready", "NEXT"}, &used);
   EXPECT_EQ(used, 4u);
   EXPECT_EQ(reply.numericCode, 220);
@@ -45,19 +38,11 @@ TEST(FtpReply, MultiLineReplyEndsAtCodeAndBlank) {
   EXPECT_EQ(reply.text, (std::vector<std::string>{"Welcome", "to the server", "so on", "ready"}));
   EXPECT_EQ(std::string(EIdProtocolReplyError(220, reply.text).what()),
             "Welcome\r\nto the server\r\nso on\r\nready\r\n");
-}
-
-TEST(FtpReply, MultiLineReplyAlsoEndsAtALineShorterThanFourCharacters) {
-  size_t used = 0;
-  const FtpReply reply = assemble({"211-Features", "SIZE", "211", "later"}, &used);
+  reply = assemble({"211-Features", "SIZE", "211", "later"}, &used);
   EXPECT_EQ(used, 3u);
   EXPECT_EQ(reply.text, (std::vector<std::string>{"Features", "", ""}));
-}
-
-TEST(FtpReply, TrimDropsBlanksAndControlCharacters) {
   EXPECT_EQ(trimBlanks(" \t220 ok \r"), "220 ok");
   EXPECT_EQ(trimBlanks("\x01\x02"), "");
-  EXPECT_EQ(trimBlanks("a b"), "a b");
 }
 
 TEST(FtpReply, PasvWithOrWithoutParenthesesAndOnlySixNumbersUpTo255) {
@@ -99,13 +84,6 @@ TEST(FtpReply, SizeReply) {
   EXPECT_EQ(parseSizeReply(assemble({"213 many"})), -1);
   EXPECT_EQ(parseSizeReply(assemble({"550 No such file"})), -1);
   EXPECT_EQ(parseSizeReply(assemble({"550 12"})), -1);
-}
-
-TEST(FtpReply, AnnouncedTransferSize) {
-  EXPECT_EQ(announcedTransferSize(
-                assemble({"150 Opening BINARY mode data connection for a.bin (5000 bytes)."})),
-            5000);
-  EXPECT_FALSE(announcedTransferSize(assemble({"150 File status okay."})));
 }
 
 }  // namespace

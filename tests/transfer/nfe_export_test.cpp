@@ -36,10 +36,9 @@ class NfeExportTest : public TransferTest {
   }
   // NFEFTP of a document, read in a connection of its own (so: committed).
   std::string sent(const Document& d) {
-    return select(sample->erp().nfeLocation,
-                  "select NFEFTP from NFE where NFEEMPRESA = " + std::to_string(d.company) +
-                      " and NFENOTA = " + std::to_string(d.note))
-        .at(0);
+    return queryValue(sample->erp().nfeLocation, env,
+                      "select NFEFTP from NFE where NFEEMPRESA = " + std::to_string(d.company) +
+                          " and NFENOTA = " + std::to_string(d.note));
   }
   fs::path remoteFolder(const std::string& cnpjFolder, int company) const {
     return dir.path() / "nfeftp" / cnpjFolder / "XMLS" / std::to_string(company);

@@ -121,10 +121,8 @@ class TransferWindow : public ::testing::Test {
 class TransferTest : public TransferWindow {
  protected:
   void SetUp() override {
-    const std::optional<FirebirdEnv> found = firebirdEnv();
-    if (!found) GTEST_SKIP() << kFirebirdSkipMessage;
-    ASSERT_TRUE(firebirdServerAnswers()) << "the Firebird server does not answer";
-    env = *found;
+    useFirebird(env);
+    if (IsSkipped() || HasFatalFailure()) return;
     sample = std::make_unique<TestErp>(env, [](SampleErpOptions& o) { o.unsentNfe = 0; });
     TransferWindow::SetUp();
     form->Timer3.setEnabled(false);
@@ -152,42 +150,15 @@ class TransferTest : public TransferWindow {
   }
 
   // Runs a statement on the main (or NF-e) database in a connection of its own, committed.
-  void mainSql(const std::string& statement) { runSql(sample->erp().mainLocation, statement); }
-  void nfeSql(const std::string& statement) { runSql(sample->erp().nfeLocation, statement); }
-  void runSql(const std::string& location, const std::string& statement) {
-    IbDatabase db;
-    connectDatabase(db, location, env.user, env.password);
-    IbTransaction tr(db);
-    IbQuery q(db, tr);
-    q.ParamCheck = false;
-    q.SetSQL(statement);
-    q.ExecSQL();
-    tr.Commit();
+  void mainSql(const std::string& statement) {
+    execSql(sample->erp().mainLocation, env, statement);
   }
-  // A change made elsewhere, and Banco closed so that the next run's statements see it.
-  void changeMain(const std::string& statement) {
-    mainSql(statement);
-    std::lock_guard lock(form->erp().Banco.lock());
-    form->erp().Banco.Close();
-  }
-  // Column 0 of every row of a select, as text, read in a connection of its own.
-  std::vector<std::string> select(const std::string& location, const std::string& statement) {
-    IbDatabase db;
-    connectDatabase(db, location, env.user, env.password);
-    IbTransaction tr(db);
-    IbQuery q(db, tr);
-    q.SetSQL(statement);
-    q.Open();
-    std::vector<std::string> rows;
-    for (; !q.Eof(); q.Next()) rows.push_back(q.Fields[0].AsString());
-    tr.Commit();
-    return rows;
-  }
+  void nfeSql(const std::string& statement) { execSql(sample->erp().nfeLocation, env, statement); }
   std::string uploadDate() {
-    return select(sample->erp().mainLocation, "select PRGDATAFTP from PARGERAL").at(0);
+    return queryValue(sample->erp().mainLocation, env, "select PRGDATAFTP from PARGERAL");
   }
   std::string serverToday() {
-    return select(sample->erp().mainLocation, "select current_date from rdb$database").at(0);
+    return queryValue(sample->erp().mainLocation, env, "select current_date from rdb$database");
   }
 
   FirebirdEnv env;
