@@ -237,9 +237,10 @@ TEST_F(FtpFaultTransfer, FailedDownloadsLeaveNoFile) {
 }
 
 TEST_F(FtpFaultTransfer, AbortFromAnotherThreadStopsADownload) {
+  // The client drops the session after ABOR without waiting for the replies: a second
+  // reply from the server could meet a closed connection.
   start({expect("PASV"), pasv(), acceptData(), expect("RETR Renovador.exe"), reply("150 ok"),
-         sendData(pattern(1000)), expect("ABOR"), reply("426 Transfer aborted."),
-         reply("226 Abort successful."), waitForClose()});
+         sendData(pattern(1000)), expect("ABOR"), reply("426 Transfer aborted."), waitForClose()});
   ftp_.ReadTimeout = 20000;
   std::thread exitPath([&] {
     // Wait until the first bytes reached the partial file, then abort.
