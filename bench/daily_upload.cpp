@@ -43,17 +43,6 @@ namespace {
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
-void runSql(const std::string& location, const dovra::test::FirebirdEnv& env,
-            const std::string& statement) {
-  dovra::IbDatabase db;
-  dovra::connectDatabase(db, location, env.user, env.password);
-  dovra::IbTransaction tr(db);
-  dovra::IbQuery q(db, tr);
-  q.SetSQL(statement);
-  q.ExecSQL();
-  tr.Commit();
-}
-
 double uploadCurl(const dovra::test::FtpTestServer& server, const std::string& file) {
   const std::string url = "ftp://" + std::string(dovra::test::kFtpUser) + ":" +
                           dovra::test::kFtpPassword + "@" + server.host() + ":" +
@@ -119,7 +108,7 @@ int main(int argc, char** argv) {
         for (int turn = 0; turn < 2; ++turn) {
           ::sync();
           if ((turn + round) % 2 == 0) {
-            runSql(state.DatabasePath, *env, "update PARGERAL set PRGDATAFTP = null");
+            dovra::test::execSql(state.DatabasePath, *env, "update PARGERAL set PRGDATAFTP = null");
             form.window().memoClear("mLog");
             dovra::bench::resetPeakResident();
             const auto start = Steady::now();

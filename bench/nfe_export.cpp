@@ -42,24 +42,6 @@ namespace {
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
-std::vector<std::string> column(const std::string& location, const dovra::test::FirebirdEnv& env,
-                                const std::string& statement) {
-  dovra::IbDatabase db;
-  dovra::connectDatabase(db, location, env.user, env.password);
-  dovra::IbTransaction tr(db);
-  dovra::IbQuery q(db, tr);
-  q.SetSQL(statement);
-  std::vector<std::string> rows;
-  if (statement.rfind("select", 0) == 0) {
-    q.Open();
-    for (; !q.Eof(); q.Next()) rows.push_back(q.Fields[0].AsString());
-  } else {
-    q.ExecSQL();
-  }
-  tr.Commit();
-  return rows;
-}
-
 size_t filesBelow(const fs::path& top) {
   size_t n = 0;
   if (!fs::exists(top)) return 0;
@@ -143,19 +125,22 @@ int main(int argc, char** argv) {
       dovra::connectDatabase(db.banconfe, nfe, state.DbUser, state.DbPassword);
       db.tnfe.StartTransaction();
     }
-    const std::vector<std::string> companies =
-        column(nfe, *env, "select distinct NFEEMPRESA from NFE order by 1");
+    std::vector<std::string> companies;
+    for (const auto& row :
+         dovra::test::queryRows(nfe, *env, "select distinct NFEEMPRESA from NFE order by 1")) {
+      companies.push_back(row.at(0));
+    }
 
     const auto exportOnce = [&] {
-      column(nfe, *env, "update NFE set NFEFTP = 'N'");
+      dovra::test::execSql(nfe, *env, "update NFE set NFEFTP = 'N'");
       emptyFolder(work.path() / "ftp");
       ::sync();
       const auto start = Steady::now();
       dovra::TXML(form, state.snapshot()).Execute();
       const double seconds = dovra::bench::secondsSince(start);
-      const auto unsent = column(nfe, *env, "select count(*) from NFE where NFEFTP <> 'S'");
-      if (unsent.at(0) != "0" ||
-          filesBelow(work.path() / "ftp") != static_cast<size_t>(documents)) {
+      const std::string unsent =
+          dovra::test::queryValue(nfe, *env, "select count(*) from NFE where NFEFTP <> 'S'");
+      if (unsent != "0" || filesBelow(work.path() / "ftp") != static_cast<size_t>(documents)) {
         throw std::runtime_error("the export did not store and mark every document");
       }
       return seconds;

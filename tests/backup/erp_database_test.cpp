@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "backup/erp_connections.h"
 #include "backup/erp_statements.h"
 #include "backup/ib_database.h"
 #include "backup/ib_query.h"
@@ -28,12 +29,7 @@ struct Connection {
 
   // Connects as the program does before each job: closed, name, two parameter lines, open.
   void connect(const std::string& location, const std::string& user, const std::string& password) {
-    Banco.Close();
-    Banco.DatabaseName = location;
-    Banco.Params.Clear();
-    Banco.Params.Add("user_name=" + user);
-    Banco.Params.Add("password=" + password);
-    Banco.Open();
+    connectDatabase(Banco, location, user, password);
   }
   // Runs a select as the program does: close, set the text, open.
   IbQuery& select(std::string_view sql) {

@@ -1,4 +1,5 @@
 #include "support/firebird_env.h"
+#include "backup/erp_connections.h"
 #include "backup/ib_database.h"
 #include "backup/ib_query.h"
 #include "backup/ib_service.h"
@@ -18,11 +19,6 @@ const char* const kFirebirdSkipMessage =
     "server and sets them (or source scripts/lib/firebird.sh and call start_firebird).";
 
 namespace {
-
-void attach(IbDatabase& db, const std::string& location, const FirebirdEnv& env) {
-  db.DatabaseName = location;
-  db.Params = {"user_name=" + env.user, "password=" + env.password};
-}
 
 // Runs a verbose service on the local server to its end.
 void runThroughServer(TIBBackupRestoreService& service, const FirebirdEnv& env) {
@@ -88,7 +84,7 @@ TestErp::TestErp(const FirebirdEnv& env, const std::function<void(SampleErpOptio
 std::map<std::string, int64_t> sampleRowCounts(const std::string& location,
                                                const FirebirdEnv& env) {
   IbDatabase db;
-  attach(db, location, env);
+  connectDatabase(db, location, env.user, env.password);
   IbTransaction tr(db);
   IbQuery q(db, tr);
   std::map<std::string, int64_t> counts;
@@ -108,7 +104,7 @@ std::map<std::string, int64_t> sampleRowCounts(const std::string& location,
 
 void execSql(const std::string& location, const FirebirdEnv& env, const std::string& statement) {
   IbDatabase db;
-  attach(db, location, env);
+  connectDatabase(db, location, env.user, env.password);
   IbTransaction tr(db);
   IbQuery q(db, tr);
   q.ParamCheck = false;
@@ -120,7 +116,7 @@ void execSql(const std::string& location, const FirebirdEnv& env, const std::str
 std::vector<std::vector<std::string>> queryRows(const std::string& location, const FirebirdEnv& env,
                                                 const std::string& statement) {
   IbDatabase db;
-  attach(db, location, env);
+  connectDatabase(db, location, env.user, env.password);
   IbTransaction tr(db);
   IbQuery q(db, tr);
   q.SetSQL(statement);
