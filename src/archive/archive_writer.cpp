@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <memory>
 #include <random>
+#include <string_view>
 
 #include "archive/archive_format.h"
 #include "archive/parallel_deflate.h"
 #include "archive/stream.h"
 #include "archive/zlib_stream.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "platform/text_codec.h"
 
 namespace dovra {
@@ -31,6 +34,44 @@ std::string temporaryPathBeside(const std::string& path) {
   std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%08x", static_cast<long>(::getpid()),
                 static_cast<unsigned>(random()));
   return path + suffix;
+}
+
+constexpr std::string_view kTemporaryMark = ".tmp-";
+constexpr size_t kTemporaryRandomDigits = 8;
+
+// The id of the process that made `name` when it is a temporary of ours for an archive
+// named `archiveName` or for any ".zlib" archive; 0 otherwise.
+long temporaryOwner(std::string_view name, std::string_view archiveName) {
+  const size_t mark = name.rfind(kTemporaryMark);
+  if (mark == std::string_view::npos || mark == 0) return 0;
+  const std::string_view archive = name.substr(0, mark);
+  if (archive != archiveName && !(archive.size() > 5 && archive.ends_with(".zlib"))) return 0;
+  const std::string_view tail = name.substr(mark + kTemporaryMark.size());
+  const size_t dash = tail.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9) return 0;
+  const std::string_view pid = tail.substr(0, dash);
+  const std::string_view random = tail.substr(dash + 1);
+  if (pid.find_first_not_of("0123456789") != std::string_view::npos || pid[0] == '0') return 0;
+  if (random.size() != kTemporaryRandomDigits ||
+      random.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+    return 0;
+  }
+  return std::stol(std::string(pid));
+}
+
+// Removes, from the folder of `archivePath`, the temporaries that packings which did not
+// finish (a crash, a kill) left there. A temporary whose process still runs, or that a
+// packing holds open (from another machine sharing the folder, say), is left alone.
+void removeStaleTemporaries(const std::string& archivePath) {
+  const size_t cut = archivePath.find_last_of('/');
+  const std::string folder = cut == std::string::npos ? "" : archivePath.substr(0, cut + 1);
+  const std::string archiveName =
+      cut == std::string::npos ? archivePath : archivePath.substr(cut + 1);
+  for (const std::string& name : folderEntryNames(folder)) {
+    const long owner = temporaryOwner(name, archiveName);
+    if (owner == 0 || owner == static_cast<long>(::getpid()) || processRuns(owner)) continue;
+    removeIfNotInUse(folder + name);
+  }
 }
 
 // Makes a rename in the folder of `path` durable. Best effort: a folder that cannot be
@@ -89,8 +130,10 @@ void CompressFiles(const std::vector<std::string>& files, const std::string& arc
   if (files.size() > static_cast<size_t>(INT32_MAX)) throw EWriteError();
   const unsigned threads = resolveWorkerCount(workers);
 
+  removeStaleTemporaries(archivePath);
   const std::string temporary = temporaryPathBeside(archivePath);
   FileStream out = FileStream::createNew(temporary, archivePath);
+  markInUse(out.fd());
   try {
     unsigned char count[archive::kFieldSize];
     archive::putInt32(count, static_cast<int32_t>(files.size()));

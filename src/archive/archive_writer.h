@@ -37,6 +37,12 @@ using CompressProgressHandler = std::function<void(const CompressProgress&)>;
 // temporary file is removed and an existing archive stays as it was. Each entry is
 // compressed straight into the archive; nothing is written elsewhere.
 //
+// The temporary is named `<archive>.tmp-<pid>-<8 hex digits>` and held open under an
+// exclusive lock while it is written. Before writing, the call removes from the archive's
+// folder the temporaries of that form (for this archive or any "*.zlib" one) that a packing
+// which did not finish left behind: those whose process no longer runs on this machine and
+// that no open file holds locked. A temporary of a running packing, whoever runs it, stays.
+//
 // `workers` threads compress inputs of kParallelThreshold bytes or more (0: one per core;
 // 1: a plain single-threaded stream for every input). Smaller inputs always get the plain
 // stream: deflate at zlib's default level, window bits 15, memory level 8.

@@ -1,8 +1,11 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <random>
@@ -89,6 +92,41 @@ std::string readWholeFile(const std::string& path) {
     out.append(buf, static_cast<size_t>(n));
   }
   return out;
+}
+
+bool markInUse(int fd) {
+  int r;
+  do {
+    r = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (r != 0 && errno == EINTR);
+  return r == 0;
+}
+
+bool removeIfNotInUse(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  struct stat held {};
+  if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) return false;
+  if (!markInUse(fd.get())) return false;
+  // The name must still be the file whose lock we hold.
+  struct stat named {};
+  if (::lstat(path.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+      named.st_ino != held.st_ino) {
+    return false;
+  }
+  return ::unlink(path.c_str()) == 0;
+}
+
+std::vector<std::string> folderEntryNames(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  return names;
 }
 
 }  // namespace dovra

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dovra {
 
@@ -19,5 +20,18 @@ std::string readWholeFile(const std::string& path);
 // A name beside `path` that no other process or thread will choose:
 // path + ".tmp-<pid>-<counter>-<random>".
 std::string uniqueTemporaryBeside(const std::string& path);
+
+// Marks the open file `fd` as in use by this process: an exclusive advisory lock that the
+// system releases when the file is closed or the process ends, however it ends. Returns
+// false when the system refuses the lock.
+bool markInUse(int fd);
+
+// Removes the regular file `path` unless an open file holds markInUse on it. Links are not
+// followed (a link of that name is left alone). Returns true when the file was removed.
+bool removeIfNotInUse(const std::string& path);
+
+// Names of the entries of `folder` ("." and ".." left out), in no particular order; empty
+// when the folder cannot be read.
+std::vector<std::string> folderEntryNames(const std::string& folder);
 
 }  // namespace dovra

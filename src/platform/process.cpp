@@ -1,9 +1,12 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 extern char** environ;
 
@@ -28,6 +31,11 @@ bool startDetached(const std::string& path) {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   return rc == 0;
+}
+
+bool processRuns(long pid) {
+  if (pid <= 0 || static_cast<long>(static_cast<pid_t>(pid)) != pid) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
 }  // namespace dovra

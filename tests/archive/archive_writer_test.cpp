@@ -1,11 +1,14 @@
 #include "archive/archive_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "archive/archive_reader.h"
 #include "archive/parallel_deflate.h"
 #include "archive_test_util.h"
+#include "platform/files.h"
 
 namespace dovra {
 namespace {
@@ -129,6 +132,53 @@ TEST_F(ArchiveWriter, InputsThatCannotBeReadAndAFolderThatCannotTakeTheArchive) 
   EXPECT_THROW(CompressFiles({big}, archivePath()), EFileTooLarge);
   EXPECT_EQ(archive(), "old archive");
   EXPECT_EQ(namesIn(dir.path()), (Names{"a.fbk", "b.fbk", "big.fbk", "out.zlib"}));
+}
+
+// The id of a process that has ended (and been reaped).
+long endedProcessId() {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return pid;
+}
+
+TEST_F(ArchiveWriter, StaleTemporariesOfEndedPackingsAreRemovedOthersStay) {
+  const std::string dead = std::to_string(endedProcessId());
+  const std::string a = input("a.fbk", "aaaa");
+  // Left by ended packings: of this archive and of another ".zlib" archive of the folder.
+  for (const std::string& name : {"out.zlib.tmp-" + dead + "-0123abcd",
+                                  "EMPRESA20261208143000.zlib.tmp-" + dead + "-ffffffff"}) {
+    writeFile(dir.file(name), pattern(70000, 1));
+  }
+  // Not ours, or not stale: a running process's (pid 1 always runs), a locked one whose
+  // process is not on this machine, names of other forms, another archive kind.
+  const std::string locked = "out.zlib.tmp-" + dead + "-00000001";
+  const Names kept = {"EMPRESA.zlib.tmp-1-89abcdef",
+                      "EMPRESA.zlib.upload.tmp-" + dead + "-3-123456",
+                      "notas.txt.tmp-" + dead + "-0123abcd",
+                      "out.zlib.tmp-" + dead + "-0123ABCD",
+                      "out.zlib.tmp-" + dead + "-0123abc",
+                      "out.zlib.tmp-" + dead,
+                      locked};
+  for (const std::string& name : kept) writeFile(dir.file(name), "x");
+  const int held = ::open(dir.file(locked).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_TRUE(markInUse(held));
+  std::filesystem::create_symlink(dir.file("a.fbk"),
+                                  dir.file("out.zlib.tmp-" + dead + "-aaaaaaaa"));
+
+  CompressFiles({a}, archivePath());
+  Names expected = kept;
+  expected.insert(expected.end(), {"a.fbk", "out.zlib", "out.zlib.tmp-" + dead + "-aaaaaaaa"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(namesIn(dir.path()), expected);
+  EXPECT_EQ(readFile(a), "aaaa");
+
+  // Once the file is no longer held, the next packing removes it.
+  ::close(held);
+  CompressFiles({a}, archivePath());
+  EXPECT_FALSE(std::filesystem::exists(dir.file(locked)));
 }
 
 TEST_F(ArchiveWriter, ProgressFiresPerFullBufferOfCompressedOutputAndNotForSmallOutput) {

@@ -1,5 +1,12 @@
 // dovra-zlib driven as a separate process, as operators and scripts use it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "archive/archive_reader.h"
 #include "archive_test_util.h"
@@ -21,6 +28,34 @@ const std::string kTool = std::string(DOVRA_BINARY_DIR) + "/dovra-zlib";
 ProcessResult tool(std::vector<std::string> args) {
   args.insert(args.begin(), kTool);
   return runProcess(args);
+}
+
+// Starts the tool without waiting for it; returns its process id.
+pid_t startTool(std::vector<std::string> args) {
+  args.insert(args.begin(), kTool);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, kTool.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  return pid;
+}
+
+// The name in `folder` that starts with `prefix`, once one appears; empty after 20 s.
+std::string waitForName(const std::filesystem::path& folder, const std::string& prefix) {
+  for (int i = 0; i < 20000; ++i) {
+    for (const std::string& name : namesIn(folder)) {
+      if (name.rfind(prefix, 0) == 0) return name;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return {};
+}
+
+int reap(pid_t pid) {
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+  return status;
 }
 
 class DovraZlib : public ::testing::Test {
@@ -81,6 +116,50 @@ TEST_F(DovraZlib, FailuresPrintOneLineOnStandardErrorAndExitOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Cannot open file \"" + missing + "\". No such file or directory\n");
   EXPECT_FALSE(std::filesystem::exists(dir.file("new.zlib")));
+}
+
+TEST_F(DovraZlib, APackingKilledMidwayLeavesATemporaryThatTheNextPackingRemoves) {
+  // 512 MiB of zeros, sparse on disk: a second or so of compressing, a tiny archive.
+  const std::string big = dir.file("DADOS.fbk");
+  writeFile(big, "");
+  ASSERT_EQ(::truncate(big.c_str(), int64_t{1} << 29), 0);
+  writeFile(dir.path() / "small.fbk", "PARGERAL;1;");
+  const std::string archivePath = dir.file("DADOS.zlib");
+  writeFile(archivePath, "previous archive");
+
+  // Killed while it packs: its temporary stays behind, the old archive is intact.
+  const pid_t killed = startTool({"pack", archivePath, big});
+  const std::string stale = waitForName(dir.path(), "DADOS.zlib.tmp-" + std::to_string(killed));
+  ASSERT_FALSE(stale.empty());
+  ASSERT_EQ(::kill(killed, SIGKILL), 0);
+  EXPECT_TRUE(WIFSIGNALED(reap(killed)));
+  ASSERT_TRUE(std::filesystem::exists(dir.path() / stale));
+  EXPECT_EQ(readFile(archivePath), "previous archive");
+
+  // Another packing into the same folder, alive but stopped in the middle of its work.
+  const std::string otherArchive = dir.file("OUTRO20261208.zlib");
+  const pid_t live = startTool({"pack", otherArchive, big});
+  const std::string running = waitForName(dir.path(), "OUTRO20261208.zlib.tmp-");
+  ASSERT_FALSE(running.empty());
+  ASSERT_EQ(::kill(live, SIGSTOP), 0);
+
+  // The next packing removes the dead process's temporary and only that.
+  ProcessResult r = tool({"pack", archivePath, dir.file("small.fbk")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / stale));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / running));
+  EXPECT_EQ(listArchive(archivePath).size(), 1u);
+
+  // The stopped packing goes on and completes its archive.
+  ASSERT_EQ(::kill(live, SIGCONT), 0);
+  const int status = reap(live);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const auto entries = listArchive(otherArchive);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].size, int64_t{1} << 29);
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"DADOS.fbk", "DADOS.zlib",
+                                                           "OUTRO20261208.zlib", "small.fbk"}));
 }
 
 TEST_F(DovraZlib, UsageErrorsExitTwo) {
