@@ -13,6 +13,7 @@
 #include "archive/archive_format.h"
 #include "archive/stream.h"
 #include "archive/zlib_stream.h"
+#include "platform/files.h"
 #include "platform/text_codec.h"
 
 namespace dovra {
@@ -49,6 +50,9 @@ class FolderSink : public EntrySink {
   void begin(const std::string& name) override {
     discard();
     finalPath_ = folder_ + name;
+    // The entry replaces an existing file by a rename, which the file's own protection
+    // would not stop: a file that may not be written is refused as a create would be.
+    if (const int err = existingFileWriteError(finalPath_)) throw EFCreateError(finalPath_, err);
     std::random_device random;
     char tmpName[64];
     std::snprintf(tmpName, sizeof tmpName, ".dovra-unpack-%ld-%08x.tmp",

@@ -53,8 +53,10 @@ class DecompressObserver {
 // into place only once its entry is complete and its size and Adler-32 verified: a damaged
 // entry never replaces a good file, and nothing is left under a temporary name. Entries
 // unpacked before a failure stay. Nothing is ever written outside `destFolder`.
-// Besides the damage texts above: "Cannot create file "<destFolder>/<name>". <system text>"
-// and "Stream write error".
+// An existing file of an entry's name that may not be written (a read-only file, a
+// folder) is not replaced: the unpacking stops there with "Cannot create file
+// "<destFolder>/<name>". <system text>", as when the file cannot be created; besides the
+// damage texts above, "Stream write error".
 void DecompressFiles(const std::string& archivePath, const std::string& destFolder,
                      DecompressObserver* observer = nullptr);
 

@@ -94,6 +94,16 @@ std::string readWholeFile(const std::string& path) {
   return out;
 }
 
+int existingFileWriteError(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return 0;
+  if ((st.st_mode & 0222) == 0) return EACCES;
+  Fd fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  return fd.get() < 0 ? errno : 0;
+}
+
 bool markInUse(int fd) {
   int r;
   do {

@@ -21,6 +21,13 @@ std::string readWholeFile(const std::string& path);
 // path + ".tmp-<pid>-<counter>-<random>".
 std::string uniqueTemporaryBeside(const std::string& path);
 
+// Whether an existing `path` may be written over: 0 when there is no such file or this
+// process may write it; otherwise the error a write would meet: EACCES for a read-only file
+// (no write permission for anyone, which holds for the superuser too) or one this process
+// may not write, EISDIR for a folder, or what the system reports. A link counts as itself
+// (what it points to is never written).
+int existingFileWriteError(const std::string& path);
+
 // Marks the open file `fd` as in use by this process: an exclusive advisory lock that the
 // system releases when the file is closed or the process ends, however it ends. Returns
 // false when the system refuses the lock.

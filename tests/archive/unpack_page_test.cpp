@@ -182,6 +182,43 @@ TEST_F(UnpackPage, AFailureReachesTheErrorReportAndNoRestoreIsOffered) {
   EXPECT_TRUE(log.of(K::Control).empty());  // memoRestore never shown
 }
 
+// A file of an entry's name that may not be written is not replaced: the unpacking stops
+// with "Cannot create file", as for a file that cannot be created.
+TEST_F(UnpackPage, AReadOnlyFileOrAFolderOfAnEntrysNameStopsTheUnpackingUntouched) {
+  const std::string archive =
+      pack("EMPRESA.zlib", {{"EMPRESA.fbk", "novo principal"}, {"NFE.fbk", "nova nfe"}});
+  const std::filesystem::path kept = backups / "NFE.fbk";
+  writeFile(kept, "the operator's protected copy");
+  std::filesystem::permissions(kept, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  form->window().setEditText("Edit3", archive);
+
+  ASSERT_TRUE(form->runHandler("SpeedButton11Click"));
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].caption, "BackUpDovra");
+  EXPECT_EQ(dialogs.shown[0].text,
+            "Cannot create file \"" + kept.string() + "\". Permission denied.");
+  EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Error);
+  EXPECT_EQ(readFile(kept), "the operator's protected copy");
+  EXPECT_EQ(std::filesystem::status(kept).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                std::filesystem::perms::others_read);
+  EXPECT_EQ(readFile(backups / "EMPRESA.fbk"), "novo principal");
+  EXPECT_EQ(labelTexts("lbDecompress").back(), "Descomprimindo: 2 de 2");
+  EXPECT_EQ(test::namesIn(backups),
+            (std::vector<std::string>{"EMPRESA.fbk", "EMPRESA.zlib", "NFE.fbk"}));
+
+  // A folder of that name: the same stop, the folder left as it is.
+  std::filesystem::remove(kept);
+  std::filesystem::create_directory(kept);
+  dialogs.shown.clear();
+  ASSERT_TRUE(form->runHandler("SpeedButton11Click"));
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "Cannot create file \"" + kept.string() + "\". Is a directory.");
+  EXPECT_TRUE(std::filesystem::is_directory(kept));
+}
+
 // DecompressionProgress lets the window process its messages, so other events run in the
 // middle of an unpacking; a second press of the page's buttons meanwhile is ignored.
 TEST_F(UnpackPage, TheWindowRunsDuringAnUnpackingButThePageButtonsWaitForItsEnd) {
