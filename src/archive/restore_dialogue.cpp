@@ -47,8 +47,7 @@ class PassEnd {
 };
 
 // One restore request for `backupFile`; its output and its failure go to the memo.
-// Returns whether the restore ended without a failure.
-bool restoreBackupFile(TForm1& form, const std::string& backupFile) {
+void restoreBackupFile(TForm1& form, const std::string& backupFile) {
   WindowModel& window = form.window();
   PassEnd end(window);
   try {
@@ -67,10 +66,8 @@ bool restoreBackupFile(TForm1& form, const std::string& backupFile) {
     attachToLocalServer(service);
     service.ServiceStart();
     while (!service.OutputFinished()) window.memoAdd(kMemo, service.ReadOutputLine());
-    return true;
   } catch (const Exception& e) {
     window.memoAdd(kMemo, std::string("Erro: ") + e.what());
-    return false;
   }
 }
 
@@ -108,16 +105,15 @@ void TForm1::restoreDialogue() {
         dialogs_.openFile({.title = "Selecione o arquivo para restaurar",
                            .fileName = "*.fbk",
                            .filter = "FBK files|*.fbk"});
-    bool restored = true;
     if (chosen) {
       if (!fileExists(*chosen)) {
         dialogs_.messageBox(kFormCaption, "Arquivo inválido!", MessageIcon::Error,
                             MessageButtons::Ok);
         return;
       }
-      restored = restoreBackupFile(*this, fullPath(*chosen));
+      restoreBackupFile(*this, fullPath(*chosen));
     }
-    if (restored) window_.setControlVisible(kMemo, false);
+    window_.setControlVisible(kMemo, false);
     dialogs_.messageBox(kQuestionCaption, kPassDone, MessageIcon::Information, MessageButtons::Ok);
   }
 }

@@ -18,9 +18,9 @@
 //     client library) adds one line "Erro: <message>" and the pass goes on. Any other
 //     failure ends the dialogue and reaches the general error report. In every case the
 //     service is detached and the busy cursor is reset.
-//  5. `memoRestore` is hidden, except after a failed restore: then it stays on screen with
-//     its "Erro: " line, so a refusal is never shown as a bare "Processo concluído". The
-//     message "Processo concluído" closes the pass; back to 1.
+//  5. `memoRestore` is hidden, after a success and after a failure alike (its lines, the
+//     "Erro: " line included, stay in it until the next pass clears it). The message
+//     "Processo concluído" closes the pass; back to 1.
 //
 // Which server restores: the running Firebird server of this machine, through its service
 // manager on loopback ("localhost:service_mgr"), since that server is the one that opens
