@@ -200,7 +200,12 @@ void HeadlessFrontEnd::handleLine(const std::string& raw) {
     const size_t end = r.find(' ', p);
     const std::string name = r.substr(p, end == std::string::npos ? std::string::npos : end - p);
     const std::string text = end == std::string::npos ? "" : r.substr(end + 1);
-    form_->window().setEditText(name, text, true);
+    if (!form_->window().setEditText(name, text, true)) {
+      writeLine(JsonLine("ignored")
+                    .add("edit", name)
+                    .add("reason", name == "Edit3" ? "disabled" : "read-only")
+                    .str());
+    }
     return;
   }
   if (!form_->hasHandler(word)) {

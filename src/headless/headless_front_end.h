@@ -6,7 +6,10 @@
 //   <HandlerName>        runs that handler (e.g. spbBackupClick, Sair1Click)
 //   answer <X>           queues the answer of the next dialog: yes, no, ok, cancel, or a
 //                        path for a file or folder dialog
-//   set <Edit> <text>    types text into an edit (MaskEdit1, Edit3, ...), as the operator
+//   set <Edit> <text>    types text into an edit, as the operator: only the time edits
+//                        (MaskEdit1..3) take it; into another edit (the disabled Edit3,
+//                        the read-only folder edits) it changes nothing and the answer is
+//                        {"event":"ignored","edit":<Edit>,"reason":"disabled|read-only"}
 //   check <Radio>        selects rbLocal or rbRemoto
 // A dialog with no queued answer takes cancel/no/ok and says so ("queued":false).
 #pragma once

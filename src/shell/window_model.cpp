@@ -175,7 +175,12 @@ std::string WindowModel::activePage() const {
   return activePage_;
 }
 
-void WindowModel::setEditText(const std::string& name, const std::string& text, bool byUser) {
+bool WindowModel::editTakesTyping(const std::string& name) {
+  return name == "MaskEdit1" || name == "MaskEdit2" || name == "MaskEdit3";
+}
+
+bool WindowModel::setEditText(const std::string& name, const std::string& text, bool byUser) {
+  if (byUser && !editTakesTyping(name)) return false;
   {
     std::lock_guard lock(mutex_);
     Edit& e = edits_[name];
@@ -183,6 +188,7 @@ void WindowModel::setEditText(const std::string& name, const std::string& text, 
     e.text = text;
   }
   if (!byUser) notify({.kind = UiEvent::Kind::Edit, .name = name, .text = text});
+  return true;
 }
 
 std::string WindowModel::editText(const std::string& name) const {

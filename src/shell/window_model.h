@@ -94,7 +94,13 @@ class WindowModel {
   std::string activePage() const;
   // Text of an edit. `byUser` marks a change typed by the operator (front ends), which a
   // time edit must validate when the focus leaves it; a program change clears the mark.
-  void setEditText(const std::string& name, const std::string& text, bool byUser = false);
+  // Typing reaches only the edits that take it (editTakesTyping): typed into any other
+  // edit, the text changes nothing and the call returns false.
+  bool setEditText(const std::string& name, const std::string& text, bool byUser = false);
+  // Whether the operator can type into edit `name`: the time edits MaskEdit1 to MaskEdit3.
+  // The folder edits Edit1, Edit2 and Edit4 are read-only (their pickers and "Limpar" set
+  // them) and Edit3 is disabled (only choosing an archive sets it).
+  static bool editTakesTyping(const std::string& name);
   std::string editText(const std::string& name) const;
   bool editModified(const std::string& name) const;
   void setChecked(const std::string& name, bool checked);  // rbLocal/rbRemoto pair

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "archive/archive_writer.h"
 #include "support/program_process.h"
 #include "support/temp_dir.h"
 
@@ -97,6 +98,46 @@ TEST(HeadlessProgram, HandlersComeInOnStandardInputAndSigtermRunsTheExitSequence
   EXPECT_EQ(p.waitExit(10s), 0);
   EXPECT_GE(p.waitFor({"{\"event\":\"tray\",\"visible\":false}"}, 1s), 0) << p.allOutput();
   EXPECT_EQ(p.lines().back(), "{\"event\":\"exit\",\"code\":0}");
+}
+
+// Only the time edits take typing from the console, as on screen: the disabled archive
+// edit and the read-only folder edits refuse it, and the unpack page then has nothing to
+// unpack until an archive is chosen.
+TEST(HeadlessProgram, SetIntoADisabledOrReadOnlyEditIsRefused) {
+  TempDir dir;
+  Installation inst(dir.path() / "inst", "SET");
+  inst.writeStoppingSettings();
+  std::filesystem::create_directories(dir.path() / "in");
+  std::filesystem::create_directories(dir.path() / "arq");
+  test::writeFile(dir.path() / "in" / "EMPRESA.fbk", "backup da empresa");
+  const std::string archive = (dir.path() / "arq" / "EMPRESA.zlib").string();
+  CompressFiles({(dir.path() / "in" / "EMPRESA.fbk").string()}, archive);
+  const std::filesystem::path unpacked = dir.path() / "arq" / "EMPRESA.fbk";
+
+  ProgramProcess p(inst.env());
+  ASSERT_GE(p.waitFor({kStopped}, 15s), 0);
+  p.send("set Edit3 " + archive);
+  EXPECT_GE(p.waitFor({"{\"event\":\"ignored\",\"edit\":\"Edit3\",\"reason\":\"disabled\"}"}), 0)
+      << p.allOutput();
+  p.send("set Edit2 /tmp/");
+  EXPECT_GE(p.waitFor({"{\"event\":\"ignored\",\"edit\":\"Edit2\",\"reason\":\"read-only\"}"}), 0)
+      << p.allOutput();
+  p.send("SpeedButton11Click");
+  const int question = p.waitFor({"\"event\":\"message\"", "RESTORE da base"});
+  ASSERT_GE(question, 0) << p.allOutput();
+  EXPECT_EQ(p.allOutput().find("lbDecompress"), std::string::npos) << p.allOutput();
+  EXPECT_FALSE(std::filesystem::exists(unpacked));
+
+  // Chosen through its button, the archive is unpacked.
+  p.send("answer " + archive);
+  p.send("SpeedButton10Click");
+  p.send("SpeedButton11Click");
+  EXPECT_GT(p.waitFor({"\"name\":\"lbDecompress\"", "Concluído"}, 10s, question), question)
+      << p.allOutput();
+  EXPECT_EQ(test::readFile(unpacked), "backup da empresa");
+
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.waitExit(10s), 0);
 }
 
 }  // namespace
