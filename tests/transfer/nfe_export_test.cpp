@@ -276,6 +276,36 @@ TEST_F(NfeExportTest, OnlyADocumentThatArrivedWholeIsMarkedSent) {
   }
 }
 
+// The same through a real server, the document cut short in transit by a relay that
+// closes cleanly after 500 bytes: the server stores 500 bytes and answers 226. Once the
+// connection delivers the whole document, it is marked. A server that does not know SIZE
+// has the file read back.
+TEST_F(NfeExportTest, ADocumentCutShortOnTheWayToARealServerStaysUnsent) {
+  const Document big{2, 9, "35240612345678000195550010000000091000000099",
+                     "<nfe>" + std::string(2039, 'y') + "</nfe>"};
+  add(big);
+  FtpTestServer withoutSize(dir.path() / "nfeftp", false);
+  for (FtpTestServer* server : {nfeServer.get(), &withoutSize}) {
+    SCOPED_TRACE(server == nfeServer.get() ? "SIZE answered" : "SIZE unknown");
+    nfeSql("update NFE set NFEFTP = 'N' where NFEEMPRESA = 2 and NFENOTA = 9");
+    fs::remove_all(dir.path() / "nfeftp" / company1Folder());
+    {
+      CuttingFtpProxy cutting(server->port(), 500);
+      useNfeServer(cutting.port());
+      runExport();
+    }
+    EXPECT_EQ(readFile(remoteFile(big)), stored(big).substr(0, 500));
+    EXPECT_EQ(sent(big), "N");
+    EXPECT_EQ(log().back(), "Conectou");
+
+    useNfeServer(server->port());
+    runExport();
+    EXPECT_EQ(readFile(remoteFile(big)), stored(big));
+    EXPECT_EQ(sent(big), "S");
+    EXPECT_EQ(filesBelow(dir.path() / "xml").size(), 1u);
+  }
+}
+
 TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   add(a);
   const std::string folder = company1Folder();
