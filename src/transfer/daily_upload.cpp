@@ -195,6 +195,7 @@ void TFTP::run() {
     endTransaction(db);
     if ((last && last == serverToday) || !fileExists(archive)) return;
   }
+
   RunningFlag running(form_.state().FtpRunning);
   log("FTP começa");
   TIdFTP& ftp = form_.IdFTP1;
