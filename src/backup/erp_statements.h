@@ -38,8 +38,11 @@ inline const std::string kCountSystemIndexSegments =
         "i.rdb$index_name like ") +
     sqlQuote("RDB$%");
 
-// 5. Date of the last daily upload.
-inline constexpr std::string_view kSelectUploadDate = " select PRGDATAFTP from pargeral; ";
+// 5. Date of the last daily upload, and the server's date beside it: the upload date is
+// recorded with the server's current_date (8.), so "already done today" compares the two
+// dates of one clock, whatever the desktop's own date says.
+inline constexpr std::string_view kSelectUploadDate =
+    " select PRGDATAFTP, current_date from pargeral; ";
 
 // 6. CNPJ of the first company that has one.
 inline constexpr std::string_view kSelectFirstCnpj =

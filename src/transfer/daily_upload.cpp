@@ -13,9 +13,11 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "backup/erp_statements.h"
+#include "backup/fb_client.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -44,13 +46,6 @@ class RunningFlag {
  private:
   RunFlag& flag_;
 };
-
-bool isMidnightOf(const std::chrono::local_seconds& value, const LocalDateTime& day) {
-  using namespace std::chrono;
-  const local_days date{year{day.year} / month{static_cast<unsigned>(day.month)} /
-                        std::chrono::day{static_cast<unsigned>(day.day)}};
-  return value == local_seconds{date};
-}
 
 // Opens the archive for the run: read-only, with a shared advisory lock (a writer that
 // locks exclusively keeps us out while it writes in place; one that holds the lock now
@@ -85,6 +80,52 @@ void reportDate(const std::string& fk, const std::string& date) {
     document.load_buffer(response.body.data(), response.body.size());
   } catch (const std::exception&) {
     // The report is informative; the upload stands without it.
+  }
+}
+
+// Ends the upload's transaction on Banco (the caller holds Banco's lock). Each group of
+// statements runs in a short transaction of its own, so no snapshot taken before the
+// transfer is still in use after it: an ERP connection that changes PARGERAL meanwhile
+// cannot make the date update conflict.
+void endTransaction(ErpConnections& db) {
+  if (!db.TBanco.Active()) return;
+  try {
+    db.TBanco.Commit();
+  } catch (const std::exception&) {
+    db.TBanco.Rollback();
+    throw;
+  }
+}
+
+bool isConcurrentUpdate(const EIBError& e) {
+  constexpr int64_t kDeadlock = 335544336;        // isc_deadlock
+  constexpr int64_t kLockConflict = 335544345;    // isc_lock_conflict
+  constexpr int64_t kUpdateConflict = 335545096;  // isc_update_conflict
+  return e.sqlCode() == -913 || e.gdsCode() == kDeadlock || e.gdsCode() == kLockConflict ||
+         e.gdsCode() == kUpdateConflict;
+}
+
+// Records today (the server's date) as the day of the last upload, in a transaction of its
+// own, committed at once. A row that an ERP connection changed meanwhile makes the update
+// conflict; the update is then tried again in a new transaction, which sees that change.
+// Throws the last failure.
+void recordUploadDay(ErpConnections& db) {
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    std::unique_lock banco(db.Banco.lock());
+    try {
+      if (db.TBanco.Active()) db.TBanco.Commit();
+      db.Query1.Close();
+      db.Query1.SetSQL(erp::kUpdateUploadDate);
+      db.Query1.ExecSQL();
+      db.TBanco.Commit();
+      return;
+    } catch (const EIBError& e) {
+      if (db.TBanco.Active()) db.TBanco.Rollback();
+      if (!isConcurrentUpdate(e) || attempt == kAttempts) throw;
+    }
+    banco.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200 * attempt));
   }
 }
 
@@ -148,14 +189,11 @@ void TFTP::run() {
     db.Query1.Close();
     db.Query1.SetSQL(erp::kSelectUploadDate);
     db.Query1.Open();
-    const auto last = db.Query1.Fields[0].AsDateTime();
+    const auto last = db.Query1.Fields[0].AsDate();
+    const auto serverToday = db.Query1.Fields[1].AsDate();
     db.Query1.Close();
-    // Nothing to do: the read ends its transaction, so no snapshot of the ERP database
-    // stays open between ticks (it would hold back the server's garbage collection).
-    if ((last && isMidnightOf(*last, form_.clock().now())) || !fileExists(archive)) {
-      if (db.TBanco.Active()) db.TBanco.Commit();
-      return;
-    }
+    endTransaction(db);
+    if ((last && last == serverToday) || !fileExists(archive)) return;
   }
 
   RunningFlag running(form_.state().FtpRunning);
@@ -169,14 +207,13 @@ void TFTP::run() {
     std::lock_guard banco(db.Banco.lock());
     folder = cnpjFolderName(firstRowText(db.Query1, erp::kSelectFirstCnpj));
     db.Query1.Close();
+    endTransaction(db);
   }
   if (!fileExists(archive)) return;
 
   const std::string temporary = settings_.DatabaseBaseName + ".zlib_temp";
   const std::string final = settings_.DatabaseBaseName + ".zlib";
   std::unique_ptr<FileUploadSource> source;
-  // Held from the date update to the end-of-run commit.
-  std::unique_lock<std::recursive_mutex> dateRecorded;
   try {
     useMakerAccount(ftp, uploadFtpServer());
     log("Tenta conectar");
@@ -253,6 +290,7 @@ void TFTP::run() {
           for (; !db.Query1.Eof(); db.Query1.Next())
             cnpjs.push_back(db.Query1.Fields[0].AsString());
           db.Query1.Close();
+          endTransaction(db);
         }
         const std::string today = formatShortDate(form_.clock().now());
         for (const std::string& cnpj : cnpjs) {
@@ -260,23 +298,31 @@ void TFTP::run() {
         }
         log("Arquivo enviado");
 
-        dateRecorded = std::unique_lock(db.Banco.lock());
-        db.Query1.Close();
-        db.Query1.SetSQL(erp::kUpdateUploadDate);
-        db.Query1.ExecSQL();
-
         try {
           ftp.RemoveRemote(final);
           log("Arquivo old deletado");
         } catch (const std::exception&) {
           // No previous file on the first upload.
         }
+        bool renamed = true;
         try {
           ftp.RenameRemote(temporary, final);
+        } catch (const std::exception& e) {
+          // The day stays due: the next tick finds the complete temporary, sends nothing
+          // and renames it.
+          log(std::string("Erro: ") + e.what());
+          renamed = false;
+        }
+        if (renamed) {
           log("Arquivo novo renomeado");
           ::unlink(recordPath.c_str());
-        } catch (const std::exception&) {
-          // The temporary waits for the next day's run.
+          try {
+            recordUploadDay(db);
+          } catch (const std::exception& e) {
+            // The archive is in place; only the day is not recorded, so the next tick
+            // sends it again.
+            log(std::string("Erro: ") + e.what());
+          }
         }
       } catch (const std::exception&) {
         log("Arquivo não enviado");
@@ -288,18 +334,10 @@ void TFTP::run() {
 
   try {
     std::lock_guard banco(db.Banco.lock());
-    if (db.TBanco.Active()) {
-      try {
-        db.TBanco.Commit();
-      } catch (const std::exception&) {
-        // Not recorded: the next run uploads again rather than trust a half-made commit.
-        db.TBanco.Rollback();
-      }
-    }
+    endTransaction(db);
   } catch (const std::exception&) {
-    // The connection is gone; the server has undone the run's update.
+    // The connection is gone; nothing of the run was left uncommitted.
   }
-  if (dateRecorded.owns_lock()) dateRecorded.unlock();
   source.reset();
   ftp.CloseSession();
 }

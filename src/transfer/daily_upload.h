@@ -8,9 +8,16 @@
 // Threads. A run is the body of a worker thread; the launcher starts one at a time. It
 // sets FtpRunning once it decides to upload and clears it when the run ends, on every
 // path. It holds IdFTP1's job lock from the first session call to the end of the run. It
-// takes Banco's lock around each group of statements and holds it from the date update to
-// the end-of-run commit, never across the transfer or the date report, so the main
-// thread's statements on Banco wait at most for one group.
+// takes Banco's lock around each group of statements, never across the transfer or the
+// date report, and every group runs in a short transaction of its own, committed before
+// the lock is released: the ERP's own connections may change PARGERAL at any time without
+// failing the run, and the main thread's statements on Banco wait at most for one group.
+//
+// The day. "Already uploaded today" compares PRGDATAFTP with the database server's
+// current date, the clock the date is recorded with. The day is recorded only once the
+// archive is in place under its final name; a failed rename is logged ("Erro: " and its
+// message) and the day stays due, so the next tick finds the complete temporary, sends
+// nothing and renames it.
 //
 // The archive. It is opened once and held open (with an advisory shared flock) from the
 // moment it is found until the run ends. The automatic backup replaces the archive by

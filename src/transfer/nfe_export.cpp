@@ -208,6 +208,29 @@ class Handover {
   bool uploaderDone_ = false;
 };
 
+// Whether the server holds `name` exactly as the local copy `bytes` (sent from
+// `localFile`): a final 226 says only that the data connection ended in order, not that
+// the whole document came through it. The size the server tells (SIZE, 213) must be the
+// copy's; a server that tells no size has the file read back (RETR, into a temporary
+// beside the local copy, removed again) and compared byte for byte. Throws what the read
+// back throws.
+bool storedWhole(TIdFTP& ftp, const std::string& name, const std::string& localFile,
+                 const std::string& bytes) {
+  const int64_t size = ftp.RemoteSize(name);
+  if (size >= 0) return size == static_cast<int64_t>(bytes.size());
+  const std::string copy = uniqueTemporaryBeside(localFile);
+  std::string stored;
+  try {
+    ftp.DownloadFile(name, copy);
+    stored = readWholeFile(copy);
+  } catch (...) {
+    ::unlink(copy.c_str());
+    throw;
+  }
+  ::unlink(copy.c_str());
+  return stored == bytes;
+}
+
 // Sends the documents in order: the company's folder when it changes, then the file. A
 // company is taken as entered only once its folder change has succeeded.
 void uploadDocuments(Handover& handover, TIdFTP& ftp, const std::string& cnpjFolder,
@@ -231,8 +254,11 @@ void uploadDocuments(Handover& handover, TIdFTP& ftp, const std::string& cnpjFol
       }
       if (fileExists(document->localFile)) {
         try {
+          const std::string bytes = readWholeFile(document->localFile);
           ftp.UploadFile(document->localFile, document->name, false);
-          handover.stored({document->companyCode, document->note});
+          if (storedWhole(ftp, document->name, document->localFile, bytes)) {
+            handover.stored({document->companyCode, document->note});
+          }
         } catch (const std::exception&) {
           // The document stays unsent and is tried again by a later run.
         }

@@ -2,9 +2,12 @@
 // not yet sent (NFEFTP = 'N') to the maker's second FTP service, one file per document
 // (NFECHAVE + "-nfe.xml") below "/", the CNPJ folder of company 1, "XMLS" and the
 // document's company code, and marks each stored document as sent in the run's
-// transaction, committed at the end of the run. On the way it keeps a local copy of each
-// document under XmlFolder (XmlFolder + NFEEMPRESA + "/NFe" + NFENOTA + "/" + file name),
-// written from the database only when it is missing, and the local copy is what is sent.
+// transaction, committed at the end of the run. A document counts as stored only when the
+// server holds it whole after the store: the size it tells (SIZE) is the local copy's, or,
+// from a server that tells no size, the file read back (RETR) equals the copy. On the way it keeps
+// a local copy of each document under XmlFolder (XmlFolder + NFEEMPRESA + "/NFe" + NFENOTA + "/" +
+// file name), written from the database only when it is missing, and the local copy is what is
+// sent.
 //
 // Local copies are written under a temporary name, flushed and renamed into place without
 // replacing a file that appeared meanwhile, so a copy is never seen half-written (a

@@ -3,8 +3,9 @@
 
 One account whose home is the given root folder, with the rights to change folders,
 list, fetch, append, delete, rename, create folders, store, chmod and set times
-("elradfmwMT"). Prints "PORT <n>" on standard output once it listens, then serves until
-it is killed or its parent process goes away.
+("elradfmwMT"); with --no-size, a server that does not know SIZE. Prints "PORT <n>" on
+standard output once it listens, then serves until it is killed or its parent process
+goes away.
 """
 import argparse
 import logging
@@ -30,6 +31,8 @@ def main():
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--log", default=os.devnull)
+    parser.add_argument("--no-size", action="store_true",
+                        help="answer SIZE as a command the server does not know")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.INFO,
@@ -41,6 +44,9 @@ def main():
 
     class Handler(FTPHandler):
         pass
+
+    if args.no_size:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "SIZE"}
 
     Handler.authorizer = authorizer
     Handler.banner = "test server ready."

@@ -109,12 +109,21 @@ void ServerProcess::stop() {
   pid_ = -1;
 }
 
-FtpTestServer::FtpTestServer(std::filesystem::path root)
+FtpTestServer::FtpTestServer(std::filesystem::path root, bool knowsSize)
     : root_(std::move(root)), work_("ftpserver") {
+  std::vector<std::string> argv{kPython,      supportScript("ftp_server.py"),
+                                "--root",     root_.string(),
+                                "--user",     kFtpUser,
+                                "--password", kFtpPassword,
+                                "--log",      work_.file("server.log")};
+  if (!knowsSize) argv.push_back("--no-size");
+  process_ = std::make_unique<ServerProcess>(argv, work_.file("stderr.log"));
+}
+
+CuttingFtpProxy::CuttingFtpProxy(int upstreamPort, size_t limit) : work_("ftpproxy") {
   process_ = std::make_unique<ServerProcess>(
-      std::vector<std::string>{kPython, supportScript("ftp_server.py"), "--root", root_.string(),
-                               "--user", kFtpUser, "--password", kFtpPassword, "--log",
-                               work_.file("server.log")},
+      std::vector<std::string>{kPython, supportScript("cutting_ftp_proxy.py"), "--upstream",
+                               std::to_string(upstreamPort), "--limit", std::to_string(limit)},
       work_.file("stderr.log"));
 }
 

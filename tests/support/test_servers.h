@@ -38,10 +38,11 @@ class ServerProcess {
 inline constexpr const char* kFtpUser = "copia_ftp_dovra";
 inline constexpr const char* kFtpPassword = "lotusgravelz2";
 
-// pyftpdlib serving `root` (which must exist) to one account with every right needed.
+// pyftpdlib serving `root` (which must exist) to one account with every right needed;
+// without `knowsSize`, a server that answers SIZE as an unknown command (500).
 class FtpTestServer {
  public:
-  explicit FtpTestServer(std::filesystem::path root);
+  explicit FtpTestServer(std::filesystem::path root, bool knowsSize = true);
 
   std::string host() const { return "127.0.0.1"; }
   int port() const { return process_->port(); }
@@ -51,6 +52,20 @@ class FtpTestServer {
 
  private:
   std::filesystem::path root_;
+  TempDir work_;
+  std::unique_ptr<ServerProcess> process_;
+};
+
+// A relay in front of the FTP server on `upstreamPort` that lets only the first `limit`
+// bytes of each upload through and then closes its side towards the server in order, as
+// a connection that ended cleanly in transit would (tests/support/cutting_ftp_proxy.py).
+// Downloads pass whole.
+class CuttingFtpProxy {
+ public:
+  CuttingFtpProxy(int upstreamPort, size_t limit);
+  int port() const { return process_->port(); }
+
+ private:
   TempDir work_;
   std::unique_ptr<ServerProcess> process_;
 };

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -354,6 +356,105 @@ TEST_F(DailyUploadTest, AStoredSizeThatDiffersFromTheArchiveIsNotRecorded) {
     EXPECT_NE(c.rfind("RNFR", 0), 0u) << c;
     EXPECT_NE(c, "DELE ERP.zlib");
   }
+}
+
+// The ERP keeps working while the archive is sent: a connection of its own changes and
+// commits PARGERAL during the transfer, and another still holds an uncommitted change of
+// it when the day is recorded (and commits a moment later). Neither fails the upload.
+TEST_F(DailyUploadTest, TheErpWritingPargeralDuringTheUploadDoesNotFailIt) {
+  const std::string archive = pattern(1 << 20, 7);
+  writeArchive(archive);
+  std::optional<std::thread> holder;
+  std::atomic<bool> holding{false};
+  bool wrote = false;
+  form->IdFTP1.setUploadProgress([&](int64_t sent) {
+    if (wrote || sent < (256 << 10)) return;
+    wrote = true;
+    mainSql("update PARGERAL set PRGVERSAO = 'em uso'");
+    holder.emplace([this, &holding] {
+      IbDatabase other;
+      IbTransaction transaction{other};
+      IbQuery query{other, transaction};
+      connectDatabase(other, sample->erp().mainLocation, env.user, env.password);
+      query.SetSQL("update PARGERAL set PRGVERSAO = 'de novo'");
+      query.ExecSQL();
+      holding = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      transaction.Commit();
+    });
+    while (!holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  runUpload();
+  if (holder) holder->join();
+  form->IdFTP1.setUploadProgress({});
+  ASSERT_TRUE(wrote);
+
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  EXPECT_EQ(uploadDate(), serverToday());
+  EXPECT_EQ(queryValue(sample->erp().mainLocation, env, "select PRGVERSAO from PARGERAL"),
+            "de novo");
+  EXPECT_FALSE(form->erp().TBanco.Active());
+}
+
+// The connection drops at the rename, after the old final file was removed: the day stays
+// due and the failure is logged; the next tick sends nothing, renames the complete
+// temporary and only then records the day.
+TEST_F(DailyUploadTest, ARenameThatFailsIsCompletedByTheNextTickBeforeTheDayIsRecorded) {
+  const std::string archive = pattern(3000, 6);
+  writeArchive(archive);
+  // clang-format off
+  FaultFtpServer dropping(untilAppe(company1Folder()) + Script{
+      receiveData(), reply("226 Transfer complete."),
+      expect("SIZE ERP.zlib_temp"), reply("213 3000"),
+      expect("DELE ERP.zlib"), reply("250 deleted"),
+      expect("RNFR ERP.zlib_temp"), closeControl()});
+  // clang-format on
+  useUploadServer(dropping.port());
+  runUpload();
+  EXPECT_EQ(dropping.finish(), "");
+  EXPECT_EQ(dropping.receivedData(), archive);
+  EXPECT_EQ(log(), (Lines{"FTP começa", "Tenta conectar", "Conectou", "Muda diretorio CNPJ",
+                          "Arquivo existe", "Arquivo lido", "pegou tamanho", "Arquivo enviado",
+                          "Arquivo old deletado", "Erro: Connection Closed Gracefully."}));
+  EXPECT_NE(uploadDate(), serverToday());
+  EXPECT_FALSE(form->state().FtpRunning);
+
+  // The next tick, on a server that holds what arrived.
+  placeRemote("ERP.zlib_temp", archive);
+  useUploadServer(ftpServer->port());
+  form->window().memoClear("mLog");
+  runUpload();
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_TRUE(transfers().empty());
+  EXPECT_EQ(readFile(remote("ERP.zlib")), archive);
+  EXPECT_FALSE(fs::exists(remote("ERP.zlib_temp")));
+  EXPECT_EQ(uploadDate(), serverToday());
+}
+
+// The desktop's date differs from the database server's: the day recorded with the
+// server's date is still seen as done, whichever way the desktop is off.
+TEST_F(DailyUploadTest, TheDayIsDoneByTheServersDateWhateverTheDesktopsDate) {
+  writeArchive(pattern(2000));
+  const LocalDateTime now = SystemClock().now();
+  clock.set(ManualClock::at(now.year + 1, 1, 15, 13, 0, 0));
+  runUpload();
+  EXPECT_EQ(log(), kFirstUploadLog);
+  EXPECT_EQ(uploadDate(), serverToday());
+  for (const int year : {now.year + 1, now.year - 1}) {
+    SCOPED_TRACE(year);
+    clock.set(ManualClock::at(year, 1, 15, 13, 0, 1));
+    runUpload();
+    EXPECT_EQ(log(), kFirstUploadLog);
+    EXPECT_EQ(sessions(), 1);
+    EXPECT_EQ(transfers().size(), 1u);
+  }
+  // The server's next day is due again.
+  mainSql("update PARGERAL set PRGDATAFTP = current_date - 1");
+  form->window().memoClear("mLog");
+  runUpload();
+  EXPECT_EQ(log(), withOldRemoved(kFirstUploadLog));
+  EXPECT_EQ(sessions(), 2);
 }
 
 TEST_F(DailyUploadTest, ExitDuringAnUploadEndsItWithoutRecordingTheDay) {

@@ -225,6 +225,87 @@ TEST_F(NfeExportTest, ManyDocumentsKeepTheirOrderAndEachFailureIsLoggedAtItsTurn
   EXPECT_FALSE(form->state().XmlRunning);
 }
 
+// A 226 says only that the data connection ended in order. A document that reached the
+// server short (here 500 of its 2,050 bytes, as through a connection that closed cleanly
+// midway) stays unsent; from a server that tells no size the file is read back.
+TEST_F(NfeExportTest, OnlyADocumentThatArrivedWholeIsMarkedSent) {
+  const Document big{1, 9, "35240612345678000195550010000000091000000099",
+                     "<nfe>" + std::string(2039, 'x') + "</nfe>"};
+  ASSERT_EQ(stored(big).size(), 2050u);
+  const std::string name = big.key + "-nfe.xml";
+  const std::string folder = company1Folder();
+  // clang-format off
+  const std::vector<Step> untilStored = login() + std::vector<Step>{
+      expect("CWD /"), reply("250 ok"), expect("MKD " + folder), reply("550 exists"),
+      expect("CWD " + folder), reply("250 ok"), expect("MKD XMLS"), reply("550 exists"),
+      expect("CWD XMLS"), reply("250 ok"), expect("MKD 1"), reply("550 exists"),
+      expect("CWD 1"), reply("250 ok"), expect("PASV"), pasv(), acceptData(),
+      expect("STOR " + name), reply("150 ok"), receiveData(), reply("226 Transfer complete.")};
+  const std::vector<Step> readBack = {
+      expect("SIZE " + name), reply("502 Command not implemented."),
+      expect("PASV"), pasv(), acceptData(), expect("RETR " + name), reply("150 ok")};
+  // clang-format on
+  struct Case {
+    const char* why;
+    std::vector<Step> after;  // the server's side after the store
+    const char* mark;
+  };
+  const std::vector<Case> cases = {
+      {"the server tells the short size", {expect("SIZE " + name), reply("213 500")}, "N"},
+      {"no size; the file read back is short",
+       readBack + std::vector<Step>{sendData(stored(big).substr(0, 500)), closeData(),
+                                    reply("226 Transfer complete.")},
+       "N"},
+      {"no size; the file read back is whole",
+       readBack +
+           std::vector<Step>{sendData(stored(big)), closeData(), reply("226 Transfer complete.")},
+       "S"},
+  };
+  add(big);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    FaultFtpServer server(untilStored + c.after + std::vector<Step>{waitForClose()});
+    useNfeServer(server.port());
+    runExport();
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_EQ(server.receivedData(), stored(big));
+    EXPECT_EQ(sent(big), c.mark);
+    EXPECT_EQ(log().back(), "Conectou");
+    // The read-back copy leaves nothing beside the local copy.
+    EXPECT_EQ(filesBelow(dir.path() / "xml").size(), 1u);
+  }
+}
+
+// The same through a real server, the document cut short in transit by a relay that
+// closes cleanly after 500 bytes: the server stores 500 bytes and answers 226. Once the
+// connection delivers the whole document, it is marked. A server that does not know SIZE
+// has the file read back.
+TEST_F(NfeExportTest, ADocumentCutShortOnTheWayToARealServerStaysUnsent) {
+  const Document big{2, 9, "35240612345678000195550010000000091000000099",
+                     "<nfe>" + std::string(2039, 'y') + "</nfe>"};
+  add(big);
+  FtpTestServer withoutSize(dir.path() / "nfeftp", false);
+  for (FtpTestServer* server : {nfeServer.get(), &withoutSize}) {
+    SCOPED_TRACE(server == nfeServer.get() ? "SIZE answered" : "SIZE unknown");
+    nfeSql("update NFE set NFEFTP = 'N' where NFEEMPRESA = 2 and NFENOTA = 9");
+    fs::remove_all(dir.path() / "nfeftp" / company1Folder());
+    {
+      CuttingFtpProxy cutting(server->port(), 500);
+      useNfeServer(cutting.port());
+      runExport();
+    }
+    EXPECT_EQ(readFile(remoteFile(big)), stored(big).substr(0, 500));
+    EXPECT_EQ(sent(big), "N");
+    EXPECT_EQ(log().back(), "Conectou");
+
+    useNfeServer(server->port());
+    runExport();
+    EXPECT_EQ(readFile(remoteFile(big)), stored(big));
+    EXPECT_EQ(sent(big), "S");
+    EXPECT_EQ(filesBelow(dir.path() / "xml").size(), 1u);
+  }
+}
+
 TEST_F(NfeExportTest, ExitDuringAnExportEndsItWithoutMarkingTheDocument) {
   add(a);
   const std::string folder = company1Folder();
