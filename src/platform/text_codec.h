@@ -27,4 +27,10 @@ size_t utf8Length(std::string_view text);
 // The first `count` characters of UTF-8 text, never cutting a character in two.
 std::string utf8Left(std::string_view text, size_t count);
 
+// Makes the process's character type UTF-8: the environment's locale when it is a UTF-8
+// one, else "C.UTF-8". Libraries that convert file names through the locale (the embedded
+// database engine) then take the program's UTF-8 names as they are. Call before other
+// threads start using the locale.
+void useUtf8CharacterType();
+
 }  // namespace dovra
