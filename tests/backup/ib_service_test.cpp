@@ -131,6 +131,16 @@ TEST_F(ServiceManager, ErrorsCarryTheClientsText) {
 TEST_F(ServiceManager, AccentedPathsBackUpAndRestoreThroughBothManagers) {
   const test::DbTempDir folder(env.dbDir, "Backup Diário");
   const std::string counted = "select count(*) from EMPRESA";
+  {
+    SCOPED_TRACE("a plain database into an accented folder");
+    const TestErp plain(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+    TIBBackupService backup;
+    setCredentials(backup);
+    applyServiceTarget(backup, manualBackupTarget("R", plain.erp().mainLocation));
+    backup.BackupFile.Add(folder.file("Cópia ação.fbk"));
+    runService(backup);
+    EXPECT_GT(std::filesystem::file_size(folder.file("Cópia ação.fbk")), 0u);
+  }
   for (const std::string localRemote : {"L", "R"}) {
     SCOPED_TRACE(localRemote);
     // The local manager is the embedded engine: its databases are plain files it opens.
