@@ -28,9 +28,9 @@ size_t utf8Length(std::string_view text);
 std::string utf8Left(std::string_view text, size_t count);
 
 // Makes the process's character type UTF-8: the environment's locale when it is a UTF-8
-// one, else "C.UTF-8". Libraries that convert file names through the locale (the embedded
-// database engine) then take the program's UTF-8 names as they are. Call before other
-// threads start using the locale.
+// one, else "C.UTF-8". The database client library converts database file names (and the
+// embedded engine every file name) through the locale: it then takes the program's UTF-8
+// names as they are. Not thread-safe: call at start-up, before other threads run.
 void useUtf8CharacterType();
 
 }  // namespace dovra
