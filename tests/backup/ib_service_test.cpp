@@ -170,12 +170,13 @@ TEST_F(ServiceManager, AccentedPathsBackUpAndRestoreThroughBothManagers) {
     runService(restore);
     EXPECT_EQ(test::queryValue(local ? fdb : "localhost:" + fdb, env, counted), expected);
 
-    // gbak through the server restores the same file.
+    // gbak through the server restores the same file (gbak reads its arguments in the
+    // locale's character set).
     const std::string byGbak = folder.file("Restauração gbak " + localRemote + ".fdb");
-    const std::string command = "gbak -c -se localhost:service_mgr -user '" + env.user +
-                                "' -password '" + env.password + "' '" + fbk + "' '" + byGbak +
-                                "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string command = "LC_ALL=C.UTF-8 gbak -c -se localhost:service_mgr -user '" +
+                                env.user + "' -password '" + env.password + "' '" + fbk + "' '" +
+                                byGbak + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "gbak -c " << fbk;
     EXPECT_EQ(test::queryValue("localhost:" + byGbak, env, counted), expected);
   }
 }
