@@ -9,9 +9,11 @@
 #include "gui/qt_program.h"
 #include "headless/headless_program.h"
 #include "platform/termination_signals.h"
+#include "platform/text_codec.h"
 
 int main(int argc, char** argv) {
   dovra::blockTerminationSignals();
+  dovra::useUtf8CharacterType();  // before any thread starts
   bool headless = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--headless") == 0) headless = true;

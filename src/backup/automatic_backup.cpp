@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "archive/archive_writer.h"
 #include "backup/backup_pass.h"
@@ -35,10 +36,14 @@ void Tauto::Execute() {
   const std::string locations[2] = {s_.DatabasePath, s_.NfeDatabasePath};
   std::unique_ptr<TIBBackupService> service;
   std::string lastLog;
+  // The passes the run is meant to make, and those whose backup file is complete.
+  std::vector<std::string> meant;
+  std::vector<std::string> made;
 
   for (int pass = 0; pass < 2; ++pass) {
     if (locations[pass].empty()) continue;
     w.memoClear("MemoBackup");
+    if (pass == 0 || s_.NfeEnabled) meant.push_back(files[pass]);
     try {
       if (!service) service = std::make_unique<TIBBackupService>();
     } catch (const std::exception& e) {
@@ -53,6 +58,7 @@ void Tauto::Execute() {
       runBackupPass(*service, s_.DbUser, s_.DbPassword,
                     automaticBackupTarget(s_.LocalRemote, locations[pass], s_.BackupFolder),
                     files[pass], [&w](const std::string& line) { w.memoAdd("MemoBackup", line); });
+      made.push_back(files[pass]);
       w.memoAdd("MemoBackup", "Copia realizada com sucesso para " + locations[pass]);
       w.setLabel("lbStatus", "Backup realizado com sucesso", LabelColor::Highlight);
       w.setLabel("lbArquivo", pass == 0 ? s_.DatabaseBaseName
@@ -70,23 +76,24 @@ void Tauto::Execute() {
     w.setBusyCursor(false);
   }
 
-  // The archive replaces the previous one only once it is complete, and the backup files
-  // are deleted only when the archive that holds them is.
-  std::vector<std::string> pack;
-  if (fileExists(files[0])) pack.push_back(files[0]);
-  if (s_.NfeEnabled && fileExists(files[1])) pack.push_back(files[1]);
-  try {
-    CompressFiles(
-        pack, s_.BackupFolder + s_.DatabaseBaseName + ".zlib",
-        [this](const CompressProgress&) { form_.CompressionProgress(); }, compressWorkers_);
-    for (const std::string& f : pack) std::remove(f.c_str());
-  } catch (const std::exception& e) {
-    w.memoAdd("MemoBackup", std::string("erro: ") + e.what());
+  // The archive replaces the previous one only when it holds every database the run was
+  // meant to back up; after a failed pass the previous archive stays, and the backup files
+  // of the passes that succeeded stay beside it. The backup files are deleted only once the
+  // archive that holds them is complete.
+  if (!meant.empty() && made == meant) {
     try {
-      saveMemoLines(w.memoLines("MemoBackup"), lastLog.empty() ? passLogPath(files[0]) : lastLog);
-    } catch (...) {
+      CompressFiles(
+          made, s_.BackupFolder + s_.DatabaseBaseName + ".zlib",
+          [this](const CompressProgress&) { form_.CompressionProgress(); }, compressWorkers_);
+      for (const std::string& f : made) std::remove(f.c_str());
+    } catch (const std::exception& e) {
+      w.memoAdd("MemoBackup", std::string("erro: ") + e.what());
+      try {
+        saveMemoLines(w.memoLines("MemoBackup"), lastLog);
+      } catch (...) {
+      }
+      w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
     }
-    w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
   }
 
   w.setLabel("lbDataHora", formatBackupDateTime(form_.clock().now()));

@@ -79,6 +79,7 @@ std::string FbClient::notFoundMessage(const std::string& name) {
 }
 
 std::unique_ptr<FbClient> FbClient::load(const std::string& name) {
+  useUtf8CharacterType();  // the library converts file names through the locale
   void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) throw Exception(notFoundMessage(name));
   std::unique_ptr<FbClient> client(new FbClient());

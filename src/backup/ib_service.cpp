@@ -100,6 +100,11 @@ std::string TIBCustomService::BuildSpb() const {
   std::string spb;
   addByte(spb, isc_spb_version);
   addByte(spb, isc_spb_current_version);
+  // File names in every request of this connection are UTF-8, as the program holds them;
+  // without this the client converts them from the process's locale, which may not hold
+  // an accented name at all.
+  addByte(spb, isc_spb_utf8_filename);
+  addByte(spb, 0);
   for (size_t i = 0; i < Params.Count(); ++i) {
     const std::string rawName = Params.Names(i);
     if (isBlank(rawName)) continue;

@@ -19,7 +19,8 @@
 // Constant Not supported", "SPB Constant Unknown". Nothing is retried.
 //
 // Text: user and password travel as Windows-1252 bytes, as for the database
-// connections; file names are passed as given; output lines come back as UTF-8.
+// connections; file names (database and backup files) travel as UTF-8, which the attach
+// block declares; output lines come back as UTF-8.
 //
 // Threads: an object belongs to the thread that uses it; objects share nothing.
 #pragma once
@@ -64,7 +65,7 @@ class TIBCustomService {
 
   // TCP: ServerName + ":service_mgr"; Local: "service_mgr".
   std::string ServiceManagerName() const;
-  // The attach parameter block for Params.
+  // The attach parameter block: the UTF-8 file name flag, then the items of Params.
   std::string BuildSpb() const;
 
  protected:

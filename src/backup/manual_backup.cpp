@@ -156,9 +156,12 @@ void TForm1::spbBackupClick() {
     std::vector<std::string> pack;
     if (fileExists(files[0])) pack.push_back(files[0]);
     if (state_.NfeEnabled && fileExists(files[1])) pack.push_back(files[1]);
+    // The backup is recorded only when the archive it names is complete in the manual folder.
+    bool archived = false;
     try {
       const auto progress = [this](const CompressProgress&) { CompressionProgress(); };
       CompressFiles(pack, manualFolder + base + stamp + ".zlib", progress);
+      archived = !pack.empty();
       if (!extraFolder.empty()) CompressFiles(pack, extraFolder + base + stamp + ".zlib", progress);
       std::remove(files[0].c_str());
       if (state_.NfeEnabled) std::remove(files[1].c_str());
@@ -193,24 +196,26 @@ void TForm1::spbBackupClick() {
       hint("Backup do dia com erros, verifique!");
     }
 
-    try {
-      ErpConnections& db = erp();
-      std::lock_guard lock(db.Banco.lock());
-      connectDatabase(db.Banco, state_.DatabasePath, state_.DbUser, state_.DbPassword);
-      db.Query1.Close();
-      db.Query1.SetSQL(erp::kRecordManualBackup);
-      db.Query1.ParamByName("d2").setAsString(base + stamp + ".zlib");
-      db.Query1.ExecSQL();
-      db.TBanco.Commit();
-      db.Banco.Close();
-    } catch (const std::exception& e) {
-      window_.setLabel("lbStatus", "Data do backup não foi alterada.");
-      window_.showBalloon(
-          "Erro ao atualizar data do BackUp",
-          std::string(e.what()) + "\r" +
-              "Data do backup não foi alterada, clique no botão \"Atualizar data\".",
-          BalloonIcon::Error, 50);
-      window_.setMenuItemVisible("Atualizardata1", true);
+    if (archived) {
+      try {
+        ErpConnections& db = erp();
+        std::lock_guard lock(db.Banco.lock());
+        connectDatabase(db.Banco, state_.DatabasePath, state_.DbUser, state_.DbPassword);
+        db.Query1.Close();
+        db.Query1.SetSQL(erp::kRecordManualBackup);
+        db.Query1.ParamByName("d2").setAsString(base + stamp + ".zlib");
+        db.Query1.ExecSQL();
+        db.TBanco.Commit();
+        db.Banco.Close();
+      } catch (const std::exception& e) {
+        window_.setLabel("lbStatus", "Data do backup não foi alterada.");
+        window_.showBalloon(
+            "Erro ao atualizar data do BackUp",
+            std::string(e.what()) + "\r" +
+                "Data do backup não foi alterada, clique no botão \"Atualizar data\".",
+            BalloonIcon::Error, 50);
+        window_.setMenuItemVisible("Atualizardata1", true);
+      }
     }
   }
 

@@ -27,4 +27,10 @@ size_t utf8Length(std::string_view text);
 // The first `count` characters of UTF-8 text, never cutting a character in two.
 std::string utf8Left(std::string_view text, size_t count);
 
+// Makes the process's character type UTF-8: the environment's locale when it is a UTF-8
+// one, else "C.UTF-8". The database client library converts database file names (and the
+// embedded engine every file name) through the locale: it then takes the program's UTF-8
+// names as they are. Not thread-safe: call at start-up, before other threads run.
+void useUtf8CharacterType();
+
 }  // namespace dovra

@@ -259,6 +259,17 @@ TEST_F(RestoreThroughTheServer, ABackupIsRestoredBesideItAsFdbWithEveryRow) {
             "8192");
 }
 
+TEST_F(RestoreThroughTheServer, AccentedFolderAndFileNames) {
+  const test::DbTempDir accented(env.dbDir, "Backup Diário");
+  const std::string backup = accented.file("Cópia ação.fbk");
+  std::filesystem::copy_file(sampleBackup(env).backupFile, backup);
+  EXPECT_EQ(press({"yes", backup}), passes(1));
+  EXPECT_EQ(countContaining(ordered.memoLinesBetween(2, 3), "Erro: "), 0u)
+      << ::testing::PrintToString(ordered.memoLinesBetween(2, 3));
+  EXPECT_EQ(test::sampleRowCounts(accented.remote("Cópia ação.fdb"), env),
+            sampleBackup(env).counts);
+}
+
 TEST_F(RestoreThroughTheServer,
        ASecondYesRestoresAnotherFileAndExistingDatabasesAreRefusedUntouched) {
   const std::string matriz = backupCopy("MATRIZ.fbk");

@@ -57,18 +57,39 @@ TEST_F(BackupFixture, WithoutNfeDatabaseTheMainBackupAloneAndASecondRunReplacesT
   EXPECT_EQ(std::distance(fs::directory_iterator(backupDir->path()), fs::directory_iterator()), 1);
 }
 
-TEST_F(BackupFixture, AFailedPassLeavesItsLogAndTheOtherStillRuns) {
+TEST_F(BackupFixture, AFailedPassKeepsThePreviousArchiveAndTheOtherPassesBackupFile) {
   const TestErp sample(env);
   useErp(sample.erp(), folder());
+  runAutomaticBackup();
+  const std::string archive = folder() + "ERP.zlib";
+  const std::string good = test::readFile(archive);
+
+  const std::string mainLocation = sample.erp().mainLocation;
   form->state().DatabasePath = "localhost:" + folder() + "missing.fdb";
   runAutomaticBackup();
   const std::string logText = test::readFile(folder() + "ERP_AUTO.txt");
   EXPECT_NE(logText.find("erro: "), std::string::npos) << logText;
   EXPECT_EQ(logText.substr(logText.size() - 2), "\r\n");
-  EXPECT_EQ(entryNames(folder() + "ERP.zlib"), std::vector<std::string>{"ERP_NFE_AUTO.fbk"});
-  EXPECT_EQ(form->window().labelText("lbStatus"), "Backup realizado com sucesso");
+  // The archive of the earlier run is the one the upload still finds; the NF-e backup
+  // made by this run stays beside it, whole.
+  EXPECT_EQ(test::readFile(archive), good);
+  ASSERT_TRUE(fs::exists(folder() + "ERP_NFE_AUTO.fbk"));
+  {
+    test::DbTempDir out(env.dbDir, "nfe");
+    test::restoreThroughServer(folder() + "ERP_NFE_AUTO.fbk", out.file("nfe.fdb"), env);
+    EXPECT_EQ(test::queryValue("localhost:" + out.file("nfe.fdb"), env, "select count(*) from NFE"),
+              test::queryValue(sample.erp().nfeLocation, env, "select count(*) from NFE"));
+  }
   EXPECT_EQ(form->window().labelText("lbArquivo"), ", ERP_NFE");
   EXPECT_FALSE(form->state().BackupRunning);
+  EXPECT_TRUE(form->Timer1.enabled());
+
+  // The next complete run replaces the archive and clears the backup files.
+  form->state().DatabasePath = mainLocation;
+  runAutomaticBackup();
+  EXPECT_EQ(entryNames(archive), (std::vector<std::string>{"ERP_AUTO.fbk", "ERP_NFE_AUTO.fbk"}));
+  EXPECT_FALSE(fs::exists(folder() + "ERP_AUTO.fbk"));
+  EXPECT_FALSE(fs::exists(folder() + "ERP_NFE_AUTO.fbk"));
 
   // Remote with a local folder: every pass fails with "Server Name Missing", and the
   // archive of an earlier day stays (there is nothing new to replace it with).
@@ -135,6 +156,21 @@ TEST_F(BackupFixture, AFullDiskEndsTheRunCleanlyAndKeepsABackupFileNotInAComplet
     EXPECT_FALSE(form->state().BackupRunning);
     EXPECT_TRUE(form->Timer1.enabled());
   }
+}
+
+TEST_F(BackupFixture, AccentedFolderAndDatabaseNames) {
+  const TestErp sample(env, [](test::SampleErpOptions& o) { o.name = "Cópia ação"; });
+  const test::DbTempDir accented(env.dbDir, "Backup Diário");
+  const std::string dir = accented.path().string() + "/";
+  useErp(sample.erp(), dir);
+  runAutomaticBackup();
+  const std::string archive = dir + "Cópia ação.zlib";
+  ASSERT_TRUE(fs::exists(archive)) << test::readFile(dir + "Cópia ação_AUTO.txt");
+  EXPECT_EQ(entryNames(archive),
+            (std::vector<std::string>{"Cópia ação_AUTO.fbk", "Cópia ação_NFE_AUTO.fbk"}));
+  EXPECT_EQ(restoredCounts(archive, "Cópia ação_AUTO.fbk"),
+            test::sampleRowCounts(sample.erp().mainLocation, env));
+  EXPECT_EQ(form->window().labelText("lbStatus"), "Backup realizado com sucesso");
 }
 
 }  // namespace

@@ -20,18 +20,18 @@ TEST(ServiceParameterBlock, UserAndPasswordAsWindows1252AfterTheVersion) {
   TIBBackupService svc;
   svc.Params.SetValue("user_name", "SYSDBA");
   svc.Params.SetValue("password", "masterkey");
-  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 28, 6}) + "SYSDBA" + bytes({29, 9}) + "masterkey");
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 118, 0, 28, 6}) + "SYSDBA" + bytes({29, 9}) + "masterkey");
   svc.Params.SetValue("password", "");  // an empty DbPassword is not sent at all
-  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 28, 6}) + "SYSDBA");
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 118, 0, 28, 6}) + "SYSDBA");
   svc.Params.SetValue("user_name", "");
-  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2}));
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 118, 0}));
 
   // Names are normalised, lines without a name or a separator are not sent.
   svc.Params.Add("ISC_SPB_User_Name=joão");
   svc.Params.Add("Password=x=y");
   svc.Params.Add(" =not sent");
   svc.Params.Add("no separator");
-  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 28, 4}) + "jo\xE3o" + bytes({29, 3}) + "x=y");
+  EXPECT_EQ(svc.BuildSpb(), bytes({2, 2, 118, 0, 28, 4}) + "jo\xE3o" + bytes({29, 3}) + "x=y");
 }
 
 TEST(ServiceParameterBlock, OtherNamesAreRefused) {

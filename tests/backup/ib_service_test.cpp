@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "backup/ib_service.h"
@@ -122,6 +123,62 @@ TEST_F(ServiceManager, ErrorsCarryTheClientsText) {
   EXPECT_EQ(errorText([&] { svc.ServiceStart(); }),
             "Cannot perform operation -- service is not attached");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+// Accented folder and file names, as Brazilian offices name them, through the server's
+// manager and through the local one, for backups and restores; the server's own tool reads
+// what was written.
+TEST_F(ServiceManager, AccentedPathsBackUpAndRestoreThroughBothManagers) {
+  const test::DbTempDir folder(env.dbDir, "Backup Diário");
+  const std::string counted = "select count(*) from EMPRESA";
+  {
+    SCOPED_TRACE("a plain database into an accented folder");
+    const TestErp plain(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+    TIBBackupService backup;
+    setCredentials(backup);
+    applyServiceTarget(backup, manualBackupTarget("R", plain.erp().mainLocation));
+    backup.BackupFile.Add(folder.file("Cópia ação.fbk"));
+    runService(backup);
+    EXPECT_GT(std::filesystem::file_size(folder.file("Cópia ação.fbk")), 0u);
+  }
+  for (const std::string localRemote : {"L", "R"}) {
+    SCOPED_TRACE(localRemote);
+    // The local manager is the embedded engine: its databases are plain files it opens.
+    const bool local = localRemote == "L";
+    const TestErp sample(env, [&](test::SampleErpOptions& o) {
+      o.name = "Cópia ação";
+      o.nfeDatabase = false;
+      if (local) o.host.clear();
+    });
+    const std::string location = sample.erp().mainLocation;
+    const std::string expected = test::queryValue(location, env, counted);
+    TIBBackupService backup;
+    setCredentials(backup);
+    applyServiceTarget(backup, manualBackupTarget(localRemote, location));
+    const std::string fbk = folder.file("Cópia ação " + localRemote + ".fbk");
+    backup.BackupFile.Add(fbk);
+    runService(backup);
+    ASSERT_TRUE(std::filesystem::exists(fbk));
+
+    TIBRestoreService restore;
+    restore.Protocol = backup.Protocol;
+    restore.ServerName = backup.ServerName;
+    setCredentials(restore);
+    const std::string fdb = folder.file("Restauração " + localRemote + ".fdb");
+    restore.DatabaseName.Add(fdb);
+    restore.BackupFile.Add(fbk);
+    runService(restore);
+    EXPECT_EQ(test::queryValue(local ? fdb : "localhost:" + fdb, env, counted), expected);
+
+    // gbak through the server restores the same file (gbak reads its arguments in the
+    // locale's character set).
+    const std::string byGbak = folder.file("Restauração gbak " + localRemote + ".fdb");
+    const std::string command = "LC_ALL=C.UTF-8 gbak -c -se localhost:service_mgr -user '" +
+                                env.user + "' -password '" + env.password + "' '" + fbk + "' '" +
+                                byGbak + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "gbak -c " << fbk;
+    EXPECT_EQ(test::queryValue("localhost:" + byGbak, env, counted), expected);
+  }
 }
 
 }  // namespace

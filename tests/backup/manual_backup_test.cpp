@@ -2,6 +2,7 @@
 #include "backup/backup_fixture.h"
 
 #include "backup/erp_connections.h"
+#include "platform/text_codec.h"
 
 namespace dovra {
 namespace {
@@ -18,9 +19,11 @@ class ManualBackupTest : public test::BackupFixture {
     extra = std::make_unique<test::DbTempDir>(env.dbDir, "extra");
   }
   void writeFolders(const std::string& manualFolder, const std::string& extraFolder = "") {
-    test::writeFile(settingsPath("LOJA"), "[backup]\r\ncaminhobkpmanual= " + manualFolder +
-                                              " \r\ncaminhobkpmanual2=" + extraFolder +
-                                              "\r\nenderecobackup=/elsewhere/\r\n");
+    // The settings file holds Windows-1252 bytes.
+    test::writeFile(settingsPath("LOJA"),
+                    utf8ToCp1252("[backup]\r\ncaminhobkpmanual= " + manualFolder +
+                                 " \r\ncaminhobkpmanual2=" + extraFolder +
+                                 "\r\nenderecobackup=/elsewhere/\r\n"));
   }
   // PRGDATABACKUP and PRGNOMEBACKUP of the first PARGERAL row.
   std::vector<std::string> pargeral(const std::string& location) {
@@ -159,7 +162,7 @@ TEST_F(ManualBackupTest, AFailedPassKeepsItsFilesAndRecordsNothing) {
   EXPECT_FALSE(form->state().BackupRunning);
 }
 
-TEST_F(ManualBackupTest, AFullManualFolderTakesTheDiskSpaceBranchAndKeepsTheBackupFiles) {
+TEST_F(ManualBackupTest, AFullManualFolderKeepsTheBackupFilesAndRecordsNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
   const TestErp sample(env, [](test::SampleErpOptions& o) {
     o.sizeMb = 2;
@@ -170,6 +173,7 @@ TEST_F(ManualBackupTest, AFullManualFolderTakesTheDiskSpaceBranchAndKeepsTheBack
   test::SmallDisk disk(tiny, "32k");
   if (!disk.mounted()) GTEST_SKIP() << "tmpfs not available";
   writeFolders(tiny.string() + "/");
+  const auto before = pargeral(sample.erp().mainLocation);
   form->spbBackupClick();
 
   EXPECT_TRUE(fs::exists(folder() + kName + ".fbk"));
@@ -179,8 +183,46 @@ TEST_F(ManualBackupTest, AFullManualFolderTakesTheDiskSpaceBranchAndKeepsTheBack
   EXPECT_TRUE(balloonShown("Erro ao efetuar BackUp", "Espaço em disco esgotado."));
   EXPECT_EQ(form->window().labelText("lbStatus"), "Espaço em disco esgotado");
   EXPECT_NE(form->window().hint().find("Backup do dia com erros, verifique!"), std::string::npos);
-  // The backup itself was made: its date is recorded all the same.
-  EXPECT_EQ(pargeral(sample.erp().mainLocation).at(1), kName + ".zlib");
+  // No archive exists: the backup is not recorded, and nothing offers to record it.
+  EXPECT_EQ(pargeral(sample.erp().mainLocation), before);
+  EXPECT_FALSE(form->window().menuItemVisible("Atualizardata1"));
+}
+
+TEST_F(ManualBackupTest, AnArchiveThatCannotBeWrittenIsNotRecorded) {
+  const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+  useErp(sample.erp(), folder());
+  writeFolders(manual->path().string() + "/");
+  // A folder of the archive's name stands where the archive would go.
+  fs::create_directory(manual->file(kName + ".zlib"));
+  const auto before = pargeral(sample.erp().mainLocation);
+  form->spbBackupClick();
+
+  EXPECT_TRUE(fs::is_directory(manual->file(kName + ".zlib")));
+  EXPECT_TRUE(fs::exists(folder() + kName + ".fbk"));
+  EXPECT_EQ(form->window().labelText("lbStatus"),
+            "Erro ao copiar os arquivos - Verificar log na pasta do backup");
+  EXPECT_EQ(pargeral(sample.erp().mainLocation), before);
+  EXPECT_FALSE(form->window().menuItemVisible("Atualizardata1"));
+}
+
+TEST_F(ManualBackupTest, AccentedFoldersAndDatabaseNames) {
+  const TestErp sample(env, [](test::SampleErpOptions& o) { o.name = "Cópia ação"; });
+  const test::DbTempDir bkp(env.dbDir, "Backup Diário");
+  const test::DbTempDir out(env.dbDir, "Cópias manuais");
+  useErp(sample.erp(), bkp.path().string() + "/");
+  writeFolders(out.path().string() + "/");
+  form->spbBackupClick();
+
+  const std::string name = "Cópia ação_081226_08_00_00";
+  const std::string archive = out.file(name + ".zlib");
+  ASSERT_TRUE(fs::exists(archive)) << dialogs.messages().at(0);
+  EXPECT_EQ(entryNames(archive),
+            (std::vector<std::string>{name + ".fbk", "Cópia ação_NFE_081226_08_00_00.fbk"}));
+  EXPECT_EQ(restoredCounts(archive, name + ".fbk"),
+            test::sampleRowCounts(sample.erp().mainLocation, env));
+  EXPECT_EQ(pargeral(sample.erp().mainLocation),
+            (std::vector<std::string>{serverDate(sample.erp().mainLocation), name + ".zlib"}));
+  EXPECT_EQ(dialogs.messages(), std::vector<std::string>{"Cópia realizada com sucesso!"});
 }
 
 TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate) {
