@@ -6,8 +6,11 @@
 //                                        separated by tabs)
 //   dovra-zlib verify ARCHIVE
 //
+//   dovra-zlib --help | --version
+//
 // Exit status 0 on success; 1 with a one-line message on standard error when the operation
-// fails; 2 for a usage error. Progress goes to standard error only when it is a terminal.
+// fails; 2 for a usage error, with a one-line message on standard error. Progress goes to
+// standard error only when it is a terminal.
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,8 +29,9 @@ constexpr const char* kUsage =
     "       dovra-zlib list ARCHIVE\n"
     "       dovra-zlib verify ARCHIVE\n";
 
-int usage() {
-  std::fputs(kUsage, stderr);
+// A usage error: one line naming what was wrong.
+int usage(const std::string& what) {
+  std::fprintf(stderr, "usage: dovra-zlib: %s (see dovra-zlib --help)\n", what.c_str());
   return 2;
 }
 
@@ -80,24 +84,36 @@ int pack(const std::string& archivePath, const std::vector<std::string>& files, 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return usage();
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("dovra-zlib %s\n", DOVRA_VERSION);
+    return 0;
+  }
+  if (argc < 2) return usage("a command is needed");
   const std::string command = argv[1];
+  if (command != "pack" && command != "unpack" && command != "list" && command != "verify") {
+    return usage("unknown command: " + command);
+  }
+  if (argc < 3) return usage(command + " needs an archive");
   const std::string archivePath = argv[2];
   const bool tty = ::isatty(STDERR_FILENO) == 1;
   try {
     if (command == "pack") {
-      if (argc < 4) return usage();
+      if (argc < 4) return usage("pack needs the files to pack");
       return pack(archivePath, std::vector<std::string>(argv + 3, argv + argc), tty);
     }
     if (command == "unpack") {
-      if (argc > 4) return usage();
+      if (argc > 4) return usage("unpack takes ARCHIVE [DIR]");
       const std::string folder = argc == 4 ? argv[3] : folderOf(archivePath);
       TerminalProgress observer;
       dovra::DecompressFiles(archivePath, folder, tty ? &observer : nullptr);
       return 0;
     }
     if (command == "list" || command == "verify") {
-      if (argc != 3) return usage();
+      if (argc != 3) return usage(command + " takes one archive");
       const auto entries =
           command == "list" ? dovra::listArchive(archivePath) : dovra::verifyArchive(archivePath);
       if (command == "list") {
@@ -110,7 +126,7 @@ int main(int argc, char** argv) {
       }
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    return usage();
+    return usage("unknown command: " + command);
   } catch (const std::exception& e) {
     if (tty) std::fputs("\n", stderr);
     std::fprintf(stderr, "%s\n", e.what());

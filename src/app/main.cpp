@@ -1,31 +1,71 @@
 // backupdovra: the Qt tray program, or with --headless (or without a display) the same
-// core behind the console front end.
+// core behind the console front end; --setup writes a new installation.
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/command_line.h"
 #include "app/wiring.h"
 #include "gui/qt_program.h"
 #include "headless/headless_program.h"
 #include "platform/termination_signals.h"
 #include "platform/text_codec.h"
+#include "shell/form1.h"
+
+static_assert(dovra::TForm1::kProgramVersion == DOVRA_PACKAGE_VERSION,
+              "the package version is the program's version number");
+
+namespace {
+
+int runSetup(const dovra::InstallationSetup& setup) {
+  try {
+    for (const auto& line : dovra::setupInstallation(setup).lines) {
+      std::printf("%s\n", line.c_str());
+    }
+    return 0;
+  } catch (const dovra::SetupRefused& e) {
+    std::fprintf(stderr, "backupdovra: %s\n", e.what());
+    return dovra::kUsageExit;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "backupdovra: %s\n", e.what());
+    return dovra::kCannotCreateExit;
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  dovra::blockTerminationSignals();
   dovra::useUtf8CharacterType();  // before any thread starts
-  bool headless = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--headless") == 0) headless = true;
+  const dovra::CommandLine cl = dovra::parseCommandLine(argc, argv);
+  switch (cl.action) {
+    case dovra::CommandLine::Action::UsageError:
+      std::fprintf(stderr, "backupdovra: %s (see backupdovra --help)\n", cl.error.c_str());
+      return dovra::kUsageExit;
+    case dovra::CommandLine::Action::Help:
+      std::fputs(dovra::usageText().c_str(), stdout);
+      return 0;
+    case dovra::CommandLine::Action::Version:
+      std::printf("backupdovra %d\n", static_cast<int>(dovra::TForm1::kProgramVersion));
+      return 0;
+    case dovra::CommandLine::Action::Setup:
+      return runSetup(cl.setup);
+    case dovra::CommandLine::Action::Run:
+      break;
   }
+
+  dovra::blockTerminationSignals();
+  bool headless = cl.headless;
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (!(display && *display) && !(wayland && *wayland) && !(platform && *platform)) {
     headless = true;
   }
+  // Qt sees only the program name: every argument has been taken above.
+  int qtArgc = 1;
   const int code = headless ? dovra::runHeadlessProgram(dovra::wireProgram)
-                            : dovra::runQtProgram(argc, argv, dovra::wireProgram);
+                            : dovra::runQtProgram(qtArgc, argv, dovra::wireProgram);
   // Workers are not waited for: they end with the process.
   std::fflush(stdout);
   std::fflush(stderr);

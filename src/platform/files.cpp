@@ -139,4 +139,20 @@ std::vector<std::string> folderEntryNames(const std::string& folder) {
   return names;
 }
 
+void makeDirectories(const std::string& folder) {
+  std::string path;
+  size_t pos = 0;
+  while (pos <= folder.size()) {
+    size_t next = folder.find('/', pos);
+    if (next == std::string::npos) next = folder.size();
+    path = folder.substr(0, next);
+    pos = next + 1;
+    if (path.empty()) continue;
+    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) throwErrno(errno, path);
+  }
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) throwErrno(errno, folder);
+  if (!S_ISDIR(st.st_mode)) throwErrno(ENOTDIR, folder);
+}
+
 }  // namespace dovra

@@ -17,6 +17,10 @@ void writeFileAtomically(const std::string& path, std::string_view bytes);
 // Reads a whole file. Throws std::system_error (with errno) when it cannot be read.
 std::string readWholeFile(const std::string& path);
 
+// Creates `folder` and any missing parents (mode 0755 before the umask); an existing
+// folder is fine. Throws std::system_error (with errno) when one cannot be made.
+void makeDirectories(const std::string& folder);
+
 // A name beside `path` that no other process or thread will choose:
 // path + ".tmp-<pid>-<counter>-<random>".
 std::string uniqueTemporaryBeside(const std::string& path);
