@@ -2,15 +2,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
@@ -26,6 +27,11 @@ QString q(const std::string& s) {
 
 std::string s(const QString& text) {
   return text.toUtf8().toStdString();
+}
+
+// A time edit's text as the model holds it: the mask's blank places as blanks.
+std::string timeEditModelText(const QLineEdit* edit) {
+  return WindowModel::timeEditText(s(edit->displayText().replace('_', ' ')));
 }
 
 QColor colorOf(LabelColor c, const QPalette& palette) {
@@ -147,12 +153,12 @@ QWidget* MainWindow::buildSettingsPage() {
   page->setObjectName("TabSheet3");
   auto* schedule = new QGroupBox(" Programar BackUp automático ", page);
   schedule->setGeometry(6, 2, 200, 52);
-  auto* validator =
-      new QRegularExpressionValidator(QRegularExpression("[ 0-9]{0,2}:?[ 0-9]{0,2}"), this);
+  // A masked time edit: an optional digit, a digit, the colon, two digits; "_" marks the
+  // places still blank. The model holds the text with blanks ("  :  " when empty).
   const auto timeEdit = [&](QWidget* parent, const char* name, int x) {
     QLineEdit* e = edit(parent, name, x, 22, 56, false);
-    e->setMaxLength(5);
-    e->setValidator(validator);
+    e->setInputMask("09:99;_");
+    e->setText(QString::fromStdString(WindowModel::timeEditText("")));
     e->installEventFilter(this);
     return e;
   };
@@ -261,11 +267,22 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == labels_["Label8"]) run_("Label8DblClick");
     if (watched == memos_["MemoBackup"]->viewport()) run_("MemoBackupDblClick");
   }
+  const std::string name = s(watched->objectName());
+  const auto timeEdit = WindowModel::isTimeEdit(name) ? edits_.find(name) : edits_.end();
+  if (event->type() == QEvent::KeyPress && timeEdit != edits_.end() &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    model_.abandonEditChanges(name);
+    return true;
+  }
   if (event->type() == QEvent::FocusOut) {
-    const std::string name = s(watched->objectName());
-    if (auto it = edits_.find(name); it != edits_.end() && name.rfind("MaskEdit", 0) == 0) {
-      model_.setEditText(name, s(it->second->text()), true);
+    const auto reason = static_cast<QFocusEvent*>(event)->reason();
+    // Switching windows (or a box popping up) does not leave the control.
+    const bool leaves = reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+    if (timeEdit != edits_.end() && leaves) {
+      model_.setEditText(name, timeEditModelText(timeEdit->second), true);
       run_(name + "Exit");
+      // A refused text keeps its mark: the focus goes back into the edit.
+      if (model_.editModified(name)) timeEdit->second->setFocus(Qt::OtherFocusReason);
     } else if (name == "rbLocal" || name == "rbRemoto") {
       run_(name + "Exit");
     }
@@ -321,8 +338,12 @@ void MainWindow::apply(const UiEvent& e) {
       }
       break;
     case K::Edit:
-      if (auto it = edits_.find(e.name); it != edits_.end() && s(it->second->text()) != e.text) {
-        it->second->setText(q(e.text));
+      if (auto it = edits_.find(e.name); it != edits_.end()) {
+        if (WindowModel::isTimeEdit(e.name)) {
+          if (timeEditModelText(it->second) != e.text) it->second->setText(q(e.text));
+        } else if (s(it->second->text()) != e.text) {
+          it->second->setText(q(e.text));
+        }
       }
       break;
     case K::Radio: {

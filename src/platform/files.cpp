@@ -11,6 +11,8 @@
 #include <random>
 #include <system_error>
 
+#include "platform/error.h"
+
 namespace dovra {
 namespace {
 
@@ -75,6 +77,88 @@ void writeFileAtomically(const std::string& path, std::string_view bytes) {
     ::unlink(tmp.c_str());
     throwErrno(err, path);
   }
+}
+
+namespace {
+
+// Writes all of `bytes` at `offset`; returns 0 or the errno value.
+int writeAllAt(int fd, std::string_view bytes, off_t offset) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n =
+        ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+std::string readAll(int fd, const std::string& path) {
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::pread(fd, buf, sizeof buf, static_cast<off_t>(out.size()));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throwErrno(errno, path);
+    }
+    if (n == 0) return out;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace
+
+void rewriteFileInPlace(const std::string& path, std::string_view bytes) {
+  Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) throwErrno(errno, path);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throwErrno(errno, path);
+  if (!S_ISREG(st.st_mode)) throwErrno(EINVAL, path);
+  const std::string old = readAll(fd.get(), path);
+  size_t from = 0;
+  while (from < old.size() && from < bytes.size() && old[from] == bytes[from]) ++from;
+  if (from == old.size() && from == bytes.size()) return;
+
+  // The safety copy; a folder we may not write simply goes without it.
+  std::string copy = uniqueTemporaryBeside(path);
+  {
+    Fd c(::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0666));
+    if (c.get() < 0 || writeAllAt(c.get(), bytes, 0) != 0 || ::fsync(c.get()) != 0) {
+      if (c.get() >= 0) ::unlink(copy.c_str());
+      copy.clear();
+    }
+  }
+  const auto dropCopy = [&] {
+    if (!copy.empty()) ::unlink(copy.c_str());
+  };
+
+  if (bytes.size() > old.size()) {
+    const int err = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(bytes.size()));
+    if (err != 0 && err != EOPNOTSUPP && err != EINVAL) {
+      dropCopy();
+      throwErrno(err, path);
+    }
+  }
+  int err = writeAllAt(fd.get(), bytes.substr(from), static_cast<off_t>(from));
+  if (err == 0 && bytes.size() < old.size() &&
+      ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0) {
+    err = errno;
+  }
+  if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+  if (err != 0) {
+    // Put the old text back; the reserved space makes this rewrite of the same range fit.
+    if (writeAllAt(fd.get(), std::string_view(old).substr(from), static_cast<off_t>(from)) == 0 &&
+        ::ftruncate(fd.get(), static_cast<off_t>(old.size())) == 0) {
+      ::fsync(fd.get());
+      dropCopy();
+    }
+    throwErrno(err, path);
+  }
+  dropCopy();
 }
 
 std::string readWholeFile(const std::string& path) {
@@ -153,6 +237,34 @@ void makeDirectories(const std::string& folder) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) throwErrno(errno, folder);
   if (!S_ISDIR(st.st_mode)) throwErrno(ENOTDIR, folder);
+}
+
+std::string readFirstLineBounded(const std::string& path, size_t maxBytes) {
+  // Non-blocking open: a link to a pipe must not hang the start-up.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) throw EInOutError::fromErrno(errno);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throw EInOutError::fromErrno(errno);
+  if (!S_ISREG(st.st_mode)) throw EInOutError(100, "Invalid file format");
+  std::string line;
+  char buf[4096];
+  bool ended = false;
+  while (!ended) {
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EInOutError::fromErrno(errno);
+    }
+    if (n == 0) break;
+    for (ssize_t i = 0; i < n && !ended; ++i) {
+      ended = buf[i] == '\r' || buf[i] == '\n' || buf[i] == '\x1A';
+      if (ended) break;
+      if (line.size() == maxBytes) throw EInOutError(100, "Invalid file format");
+      line += buf[i];
+    }
+  }
+  if (::close(fd.release()) != 0) throw EInOutError::fromErrno(errno);
+  return line;
 }
 
 }  // namespace dovra

@@ -14,12 +14,30 @@ namespace dovra {
 // temporary is removed.
 void writeFileAtomically(const std::string& path, std::string_view bytes);
 
+// Changes an existing regular file's content to `bytes` in place, keeping its inode, owner,
+// group, mode and every hard link, and needing write permission on the file only (not on
+// its folder). Only the bytes from the first difference on are rewritten; the space for a
+// longer content is reserved first, so a full disk fails before anything changes; the
+// file is flushed to disk before returning. When the folder allows it, a flushed copy of
+// the new content is kept beside the file while the rewrite runs, so a crash in that
+// window leaves the complete new text on disk. Throws std::system_error (with errno) on
+// failure; a failure after the rewrite began puts the old content back as far as the
+// file system allows. ENOENT when `path` does not exist.
+void rewriteFileInPlace(const std::string& path, std::string_view bytes);
+
 // Reads a whole file. Throws std::system_error (with errno) when it cannot be read.
 std::string readWholeFile(const std::string& path);
 
 // Creates `folder` and any missing parents (mode 0755 before the umask); an existing
 // folder is fine. Throws std::system_error (with errno) when one cannot be made.
 void makeDirectories(const std::string& folder);
+
+// The raw first line of a text file: the bytes before the first CR, LF or Ctrl-Z, blanks
+// kept; "" for an empty file. At most `maxBytes` bytes are read: a file whose first line
+// is longer, or that is not a regular file (a device, a pipe, a folder), is reported as
+// EInOutError "Invalid file format" rather than read without end. Other failures throw
+// EInOutError with the runtime's text for the errno value.
+std::string readFirstLineBounded(const std::string& path, size_t maxBytes);
 
 // A name beside `path` that no other process or thread will choose:
 // path + ".tmp-<pid>-<counter>-<random>".

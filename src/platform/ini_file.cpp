@@ -237,14 +237,21 @@ void ProfileFile::writeString(std::string_view section, std::string_view key,
   }
   IniDocument doc(std::move(bytes));
   doc.setValue(utf8ToCp1252(section), utf8ToCp1252(key), utf8ToCp1252(value));
-  // A settings file reached through a link is replaced where it really lives.
-  std::string target = path_;
-  char resolved[PATH_MAX];
-  if (realpath(path_.c_str(), resolved)) target = resolved;
+  // The file belongs to the ERP: an existing one is changed in place, so its owner, group,
+  // mode, hard links and symbolic links stay as they were and a file we may write is
+  // written even in a folder we may not. Only a missing file is created, atomically.
   try {
-    writeFileAtomically(target, doc.bytes());
-  } catch (const std::system_error&) {
-    throw Exception("Unable to write to " + path_);
+    rewriteFileInPlace(path_, doc.bytes());
+  } catch (const std::system_error& e) {
+    if (e.code().value() != ENOENT) throw Exception("Unable to write to " + path_);
+    std::string target = path_;
+    char resolved[PATH_MAX];
+    if (realpath(path_.c_str(), resolved)) target = resolved;
+    try {
+      writeFileAtomically(target, doc.bytes());
+    } catch (const std::system_error&) {
+      throw Exception("Unable to write to " + path_);
+    }
   }
 }
 

@@ -57,8 +57,9 @@ class IniDocument {
 };
 
 // A settings file on disk, opened, read or written and closed on each access (no cache).
-// Texts are UTF-8 in memory and Windows-1252 on disk. Thread-safe as far as the file
-// system is: each write replaces the file atomically.
+// Texts are UTF-8 in memory and Windows-1252 on disk. An existing file is written in place
+// (see rewriteFileInPlace): it keeps its owner, group, mode, inode and links, and needs
+// write permission on the file only; a missing one is created atomically.
 class ProfileFile {
  public:
   explicit ProfileFile(std::string path) : path_(std::move(path)) {}
@@ -71,7 +72,7 @@ class ProfileFile {
   std::string readRaw(std::string_view section, std::string_view key) const;
   bool sectionExists(std::string_view section) const;
   // Writes a UTF-8 value. Throws dovra::Exception("Unable to write to <path>") when the
-  // file cannot be written; the file is then unchanged.
+  // file cannot be written; the file then keeps its old content.
   void writeString(std::string_view section, std::string_view key, std::string_view value);
 
  private:

@@ -1,52 +1,70 @@
 #include "platform/instance_lock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace dovra {
+namespace {
 
-std::string InstanceLock::lockFilePath(const std::string& name) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string dir = runtime && *runtime ? runtime : "/tmp";
+const char* const kHex = "0123456789ABCDEF";
+
+std::string hashHex(const std::string& text) {
+  uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
+  std::string out;
+  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(h >> shift) & 15];
+  return out;
+}
+
+}  // namespace
+
+std::string InstanceLock::objectName(const std::string& name) {
+  std::string object = "backupdovra/";
+  const char* scope = std::getenv("DOVRA_INSTANCE_SCOPE");
+  if (scope && *scope) object += hashHex(scope) + "/";
   // Any byte may appear in the name: keep letters and digits, escape the rest.
-  std::string file = "backupdovra-";
-  static const char* hex = "0123456789ABCDEF";
   for (unsigned char c : name) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
         c == '_') {
-      file += static_cast<char>(c);
+      object += static_cast<char>(c);
     } else {
-      file += '%';
-      file += hex[c >> 4];
-      file += hex[c & 15];
+      object += '%';
+      object += kHex[c >> 4];
+      object += kHex[c & 15];
     }
   }
-  if (file.size() > 180) {
-    // Keep under NAME_MAX; a hash of the whole name keeps long names apart.
-    uint64_t h = 1469598103934665603ULL;
-    for (unsigned char c : name) h = (h ^ c) * 1099511628211ULL;
-    file.resize(160);
-    file += '-';
-    for (int shift = 60; shift >= 0; shift -= 4) file += hex[(h >> shift) & 15];
+  constexpr size_t kMax = sizeof(sockaddr_un::sun_path) - 1;
+  if (object.size() > kMax) {
+    // A hash of the whole name keeps long names apart.
+    const std::string tail = "#" + hashHex(name);
+    object.resize(kMax - tail.size());
+    object += tail;
   }
-  return dir + "/" + file + ".lock";
+  return object;
 }
 
 std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& name, Outcome& outcome) {
-  const std::string path = lockFilePath(name);
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const std::string object = objectName(name);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     outcome = Outcome::Failed;
     return nullptr;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  // Abstract namespace: a leading NUL, then the name; the length bounds it (no terminator).
+  std::memcpy(addr.sun_path + 1, object.data(), object.size());
+  const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + object.size());
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
     const int err = errno;
     close(fd);
-    outcome = err == EWOULDBLOCK ? Outcome::AlreadyHeld : Outcome::Failed;
+    outcome = err == EADDRINUSE ? Outcome::AlreadyHeld : Outcome::Failed;
     return nullptr;
   }
   outcome = Outcome::Acquired;

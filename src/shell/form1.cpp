@@ -1,12 +1,10 @@
 #include "shell/form1.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
 #include "shell/cripto.h"
@@ -18,31 +16,8 @@ std::string identifierFilePath() {
 }
 
 std::string readFirstLine(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw EInOutError::fromErrno(errno);
-  std::string line;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      throw EInOutError::fromErrno(err);
-    }
-    if (n == 0) break;
-    bool ended = false;
-    for (ssize_t i = 0; i < n; ++i) {
-      if (buf[i] == '\r' || buf[i] == '\n' || buf[i] == '\x1A') {
-        ended = true;
-        break;
-      }
-      line += buf[i];
-    }
-    if (ended) break;
-  }
-  if (::close(fd) != 0) throw EInOutError::fromErrno(errno);
-  return line;
+  // An identifier is a short text: a longer first line means the file is not one.
+  return readFirstLineBounded(path, kMaxIdentifierLine);
 }
 
 TForm1::TForm1(EventLoop& loop, Dialogs& dialogs, const Clock& clock)

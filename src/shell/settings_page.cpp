@@ -65,6 +65,8 @@ void TForm1::maskEditExit(const std::string& edit, const std::string& key) {
     return;
   }
   writeSetting(kBackup, key, text);
+  // Accepted: the written text is the one Escape returns to.
+  window_.setEditText(edit, text);
 }
 
 void TForm1::MaskEdit1Exit() {

@@ -179,28 +179,61 @@ bool WindowModel::editTakesTyping(const std::string& name) {
   return name == "MaskEdit1" || name == "MaskEdit2" || name == "MaskEdit3";
 }
 
+bool WindowModel::isTimeEdit(const std::string& name) {
+  return name.rfind("MaskEdit", 0) == 0;
+}
+
+std::string WindowModel::timeEditText(const std::string& text) {
+  if (text.size() == 5 && text[2] == ':') return text;
+  // Fill the four places in order from what the text holds, the colon skipped.
+  std::string places;
+  for (char c : text) {
+    if (c == ':') continue;
+    if (places.size() == 4) break;
+    places += (c >= '0' && c <= '9') ? c : ' ';
+  }
+  places.resize(4, ' ');
+  return places.substr(0, 2) + ":" + places.substr(2);
+}
+
 bool WindowModel::setEditText(const std::string& name, const std::string& text, bool byUser) {
   if (byUser && !editTakesTyping(name)) return false;
+  const std::string shown = isTimeEdit(name) ? timeEditText(text) : text;
   {
     std::lock_guard lock(mutex_);
     Edit& e = edits_[name];
-    e.modified = byUser && (e.modified || e.text != text);
-    e.text = text;
+    if (!byUser) e.committed = shown;
+    e.modified = byUser && (e.modified || e.text != shown);
+    e.text = shown;
   }
-  if (!byUser) notify({.kind = UiEvent::Kind::Edit, .name = name, .text = text});
+  if (!byUser) notify({.kind = UiEvent::Kind::Edit, .name = name, .text = shown});
   return true;
 }
 
 std::string WindowModel::editText(const std::string& name) const {
   std::lock_guard lock(mutex_);
   const auto it = edits_.find(name);
-  return it == edits_.end() ? std::string() : it->second.text;
+  if (it != edits_.end()) return it->second.text;
+  return isTimeEdit(name) ? timeEditText("") : std::string();
 }
 
 bool WindowModel::editModified(const std::string& name) const {
   std::lock_guard lock(mutex_);
   const auto it = edits_.find(name);
   return it != edits_.end() && it->second.modified;
+}
+
+void WindowModel::abandonEditChanges(const std::string& name) {
+  std::string text;
+  {
+    std::lock_guard lock(mutex_);
+    Edit& e = edits_[name];
+    if (isTimeEdit(name)) e.committed = timeEditText(e.committed);
+    e.text = e.committed;
+    e.modified = false;
+    text = e.text;
+  }
+  notify({.kind = UiEvent::Kind::Edit, .name = name, .text = text});
 }
 
 void WindowModel::setChecked(const std::string& name, bool on) {

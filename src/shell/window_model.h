@@ -93,7 +93,10 @@ class WindowModel {
   void setActivePage(const std::string& name);
   std::string activePage() const;
   // Text of an edit. `byUser` marks a change typed by the operator (front ends), which a
-  // time edit must validate when the focus leaves it; a program change clears the mark.
+  // time edit must validate when the focus leaves it; a program change clears the mark and
+  // becomes the text that abandoning the operator's changes returns to.
+  // The time edits ("MaskEdit…") always hold their mask's form, two places, a colon, two
+  // places, blanks where nothing was typed: "  :  " when empty, never "".
   // Typing reaches only the edits that take it (editTakesTyping): typed into any other
   // edit, the text changes nothing and the call returns false.
   bool setEditText(const std::string& name, const std::string& text, bool byUser = false);
@@ -103,6 +106,11 @@ class WindowModel {
   static bool editTakesTyping(const std::string& name);
   std::string editText(const std::string& name) const;
   bool editModified(const std::string& name) const;
+  // Escape in a time edit: back to the text the program last set, the mark cleared.
+  void abandonEditChanges(const std::string& name);
+  static bool isTimeEdit(const std::string& name);
+  // `text` in a time edit's mask form (see setEditText).
+  static std::string timeEditText(const std::string& text);
   void setChecked(const std::string& name, bool checked);  // rbLocal/rbRemoto pair
   bool checked(const std::string& name) const;
   // The gauge: minimum 0; a negative maximum counts as 0; progress is held within
@@ -141,6 +149,7 @@ class WindowModel {
   };
   struct Edit {
     std::string text;
+    std::string committed;  // the last text the program set
     bool modified = false;
   };
   void notify(UiEvent event);  // with mutex_ not held

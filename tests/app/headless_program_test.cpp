@@ -68,6 +68,25 @@ TEST(HeadlessProgram, OneInstancePerIdentifierWhileItsProcessLives) {
   EXPECT_TRUE(again.running());
 }
 
+// The guard is machine-wide: a second start of the same installation with another runtime
+// folder (another session, another user's environment) is still the second instance.
+TEST(HeadlessProgram, SecondStartWithAnotherRuntimeFolderIsStillTheSecondInstance) {
+  TempDir dir;
+  Installation inst(dir.path() / "a", "LOJA");
+  inst.writeStoppingSettings();
+  auto env = inst.env();
+  env["XDG_RUNTIME_DIR"] = (dir.path() / "run-1").string();
+  ProgramProcess first(env);
+  ASSERT_GE(first.waitFor({kStopped}, 15s), 0) << first.allOutput();
+  env["XDG_RUNTIME_DIR"] = (dir.path() / "run-2").string();
+  ProgramProcess second(env);
+  EXPECT_EQ(second.waitExit(15s), 2) << second.allOutput();
+  env.erase("XDG_RUNTIME_DIR");
+  ProgramProcess third(env, {"--headless"});
+  EXPECT_EQ(third.waitExit(15s), 2) << third.allOutput();
+  EXPECT_TRUE(first.running());
+}
+
 TEST(HeadlessProgram, HandlersComeInOnStandardInputAndSigtermRunsTheExitSequence) {
   TempDir dir;
   Installation inst(dir.path() / "inst", "CMD");

@@ -2,6 +2,7 @@
 // and the tray stand-in, driven through the same form as the program.
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,8 +15,11 @@
 #include "gui/qt_event_loop.h"
 #include "gui/qt_program.h"
 #include "gui/tray.h"
+#include "platform/ini_file.h"
 #include "shell/form1.h"
 #include "support/fakes.h"
+#include "support/temp_dir.h"
+#include "support/test_helpers.h"
 
 namespace dovra {
 namespace {
@@ -95,6 +99,49 @@ TEST_F(QtWindowTest, ModelChangesRepaintTheWindowAndClicksReachTheForm) {
   EXPECT_TRUE(frontEnd.window().isVisible());
   find<QPushButton>("SpeedButton5")->click();  // "Sair" hides the window only
   EXPECT_FALSE(frontEnd.window().isVisible());
+}
+
+// The Qt time edits are masked edits: "  :  " when empty, an untouched empty edit writes
+// that text on leaving, a refused text keeps the focus, and Escape abandons the change.
+TEST_F(QtWindowTest, TimeEditsBehaveAsMaskedEdits) {
+  test::TempDir dir;
+  test::ScopedEnv windows("DOVRA_WINDOWS_DIR", dir.path().string());
+  const std::string file = dir.file("BKPDOVRA.dvk");
+  test::writeFile(file, "[backup]\r\ntempo1=09:30\r\n");
+  form.state().InstallationId = "BKPDOVRA";
+  form.runHandler("MemoBackupDblClick");
+  form.runHandler("CoolTrayIcon1DblClick");
+  frontEnd.window().pages()->setCurrentIndex(1);
+  frontEnd.window().activateWindow();
+  QApplication::processEvents();
+  ASSERT_TRUE(frontEnd.window().isActiveWindow());
+  auto* e1 = find<QLineEdit>("MaskEdit1");
+  auto* e2 = find<QLineEdit>("MaskEdit2");
+  auto* e3 = find<QLineEdit>("MaskEdit3");
+  EXPECT_EQ(e1->displayText(), "09:30");
+  EXPECT_EQ(e3->displayText(), "__:__");
+  EXPECT_EQ(form.window().editText("MaskEdit3"), "  :  ");
+
+  // Leaving the untouched empty edit writes the mask's blank text.
+  e3->setFocus(Qt::TabFocusReason);
+  e2->setFocus(Qt::TabFocusReason);
+  EXPECT_NE(test::readFile(file).find("tempo3=  :  \r\n"), std::string::npos)
+      << test::readFile(file);
+
+  // An incomplete time is refused: the box, the focus back in the edit, nothing written.
+  e1->setFocus(Qt::TabFocusReason);
+  e1->setText("1");  // typed over: "1_:__"
+  e2->setFocus(Qt::TabFocusReason);
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_EQ(dialogs.shown.back().text, "Invalid input value.  Use escape key to abandon changes");
+  EXPECT_TRUE(e1->hasFocus());
+  EXPECT_EQ(ProfileFile(file).readString("backup", "tempo1"), "09:30");
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(e1, &escape);
+  EXPECT_EQ(e1->displayText(), "09:30");
+  e2->setFocus(Qt::TabFocusReason);
+  EXPECT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_EQ(ProfileFile(file).readString("backup", "tempo1"), "09:30");
 }
 
 TEST_F(QtWindowTest, ScreenshotOfTheWindowAndTheTrayStandIn) {

@@ -1,8 +1,10 @@
 #include "platform/ini_file.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
 #include <optional>
@@ -183,6 +185,76 @@ TEST(ProfileFile, WriteThroughALinkReplacesTheTargetAndKeepsTheLink) {
   ProfileFile(link).writeString("backup", "tempo1", "10:00");
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(readFile(real), "[backup]\r\ntempo1=10:00\r\n");
+}
+
+// The ERP owns the file: a write changes its content only. Owner, group, mode, inode and
+// a second hard link all survive, and the next write still reaches the same file.
+TEST(ProfileFile, WriteKeepsTheFilesOwnerGroupModeInodeAndHardLinks) {
+  TempDir dir;
+  const std::string path = dir.file("EMPRESA.dvk");
+  const std::string other = dir.file("copia.dvk");
+  writeFile(path, kErpConfig);
+  ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  }
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+  ProfileFile file(path);
+  file.writeString("backup", "localremoto", "R");
+  file.writeString("backup", "tempo3", "");
+  file.writeString("backup", "enderecobackup", "D:\\nova pasta\\");
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_EQ(after.st_mode & 07777, 0664u);
+  EXPECT_EQ(readFile(other), readFile(path));
+  EXPECT_EQ(file.readString("backup", "localremoto"), "R");
+  EXPECT_EQ(file.readString("backup", "tempo3"), "");
+  EXPECT_EQ(file.readString("backup", "enderecobackup"), "D:\\nova pasta\\");
+  EXPECT_EQ(file.readString("conexao", "endereco"), "servidor:C:\\Dados\\ERP.FDB");
+  // Nothing is left beside the file.
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 2u);
+}
+
+// A writable settings file in a folder the program may not write (0555) is still written,
+// as the profile functions would: run as another user, since root writes any folder.
+TEST(ProfileFile, WritableFileInAReadOnlyFolderIsWritten) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the write as another user";
+  TempDir dir;
+  const std::string folder = dir.file("windows");
+  std::filesystem::create_directories(folder);
+  const std::string path = folder + "/EMPRESA.dvk";
+  writeFile(path, kErpConfig);
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+        setresuid(65534, 65534, 65534) != 0) {
+      _exit(100);
+    }
+    try {
+      ProfileFile(path).writeString("backup", "tempo1", "11:11");
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write failed (100: could not switch user)";
+  EXPECT_EQ(ProfileFile(path).readString("backup", "tempo1"), "11:11");
+  ::chmod(folder.c_str(), 0755);
 }
 
 }  // namespace

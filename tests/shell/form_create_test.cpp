@@ -1,5 +1,9 @@
 #include "shell/form_test_support.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "platform/instance_lock.h"
 #include "support/test_helpers.h"
 
@@ -75,6 +79,32 @@ TEST(ReadFirstLine, StopsAtTheFirstLineEndAndReportsMissingFiles) {
   EXPECT_EQ(readFirstLine(dir.file("b")), "x");
   EXPECT_EQ(test::errorText<EInOutError>([&] { readFirstLine(dir.file("missing")); }),
             "File not found");
+}
+
+// An identifier file that never ends its first line (a link to /dev/zero, a huge file, a
+// pipe) is reported as bad instead of being read until memory runs out or forever.
+TEST(ReadFirstLine, EndlessOrNonRegularFilesAreReportedAsBad) {
+  test::TempDir dir;
+  std::filesystem::create_symlink("/dev/zero", dir.file("zero"));
+  EXPECT_EQ(test::errorText<EInOutError>([&] { readFirstLine(dir.file("zero")); }),
+            "Invalid file format");
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(test::errorText<EInOutError>([&] { readFirstLine(dir.file("fifo")); }),
+            "Invalid file format");
+  test::writeFile(dir.file("long"), std::string(kMaxIdentifierLine + 1, 'a') + "\r\n");
+  EXPECT_EQ(test::errorText<EInOutError>([&] { readFirstLine(dir.file("long")); }),
+            "Invalid file format");
+  test::writeFile(dir.file("limit"), std::string(kMaxIdentifierLine, 'a') + "\r\n");
+  EXPECT_EQ(readFirstLine(dir.file("limit")).size(), kMaxIdentifierLine);
+}
+
+TEST_F(FormFixture, IdentifierFileLinkedToDevZeroIsReportedAndStartUpGoesOn) {
+  std::filesystem::create_symlink("/dev/zero", programDir / "CONFIGURACAO" / "application.dvk");
+  form->FormCreate();
+  EXPECT_EQ(form->state().InstallationId, "BKPDOVRA");
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "Invalid file format.");
+  EXPECT_FALSE(form->Timer1.enabled());
 }
 
 }  // namespace

@@ -42,6 +42,7 @@ class FormFixture : public ::testing::Test {
     setenv("DOVRA_WINDOWS_DIR", windowsDir.c_str(), 1);
     setenv("DOVRA_PROGRAM_DIR", programDir.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    setenv("DOVRA_INSTANCE_SCOPE", dir.path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
     form = std::make_unique<TForm1>(loop, dialogs, clock);
     // The tests run the start sequence and the update check themselves; left on, either

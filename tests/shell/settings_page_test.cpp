@@ -34,7 +34,7 @@ TEST_F(SettingsPageTest, FillsTheControlsFromTheFileAndTheRadioFromRunState) {
   form->TabSheet3Show();
   EXPECT_EQ(form->window().editText("MaskEdit1"), "09:30");
   EXPECT_EQ(form->window().editText("MaskEdit2"), "16:30");
-  EXPECT_EQ(form->window().editText("MaskEdit3"), "");
+  EXPECT_EQ(form->window().editText("MaskEdit3"), "  :  ");  // the mask's empty form
   EXPECT_EQ(form->window().editText("Edit1"), "/m/");
   EXPECT_EQ(form->window().editText("Edit2"), "/a/");
   EXPECT_EQ(form->window().editText("Edit4"), "/x/");
@@ -52,7 +52,7 @@ TEST_F(SettingsPageTest, TimeEditsAreWrittenAsTheyStandAndMidnightClearsTheUploa
   EXPECT_EQ(ProfileFile(file).readString("backup", "tempo2"), "00:00");
   form->window().setEditText("MaskEdit3", "00:00", true);
   form->MaskEdit3Exit();
-  EXPECT_EQ(form->window().editText("MaskEdit3"), "");
+  EXPECT_EQ(form->window().editText("MaskEdit3"), "  :  ");
   EXPECT_TRUE(ProfileFile(file).sectionExists("backup"));
   EXPECT_NE(readFile(file).find("tempo3=\r\n"), std::string::npos);
 }
@@ -64,6 +64,34 @@ TEST_F(SettingsPageTest, AnIncompleteTypedTimeIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(ProfileFile(file).readString("backup", "tempo1"), "09:30");
   ASSERT_EQ(dialogs.messages().size(), 1u);
   EXPECT_EQ(dialogs.shown.back().text, "Invalid input value.  Use escape key to abandon changes");
+}
+
+// A time edit nobody filled or touched holds the mask's blank text, and leaving it writes
+// exactly that; after a refused text, Escape returns to the last accepted one.
+TEST_F(SettingsPageTest, UntouchedEmptyTimeEditWritesTheMaskBlanksAndEscapeAbandonsChanges) {
+  writeFile(file, "[backup]\r\ntempo1=09:30\r\n");
+  EXPECT_EQ(form->window().editText("MaskEdit2"), "  :  ");
+  form->MaskEdit2Exit();
+  EXPECT_NE(readFile(file).find("tempo2=  :  \r\n"), std::string::npos) << readFile(file);
+  form->window().setEditText("MaskEdit2", "", true);  // typed away: still the mask's form
+  EXPECT_EQ(form->window().editText("MaskEdit2"), "  :  ");
+
+  form->TabSheet3Show();
+  form->window().setEditText("MaskEdit1", "1 :3 ", true);
+  form->MaskEdit1Exit();
+  EXPECT_TRUE(form->window().editModified("MaskEdit1"));  // the focus stays
+  form->window().abandonEditChanges("MaskEdit1");
+  EXPECT_EQ(form->window().editText("MaskEdit1"), "09:30");
+  EXPECT_FALSE(form->window().editModified("MaskEdit1"));
+  form->MaskEdit1Exit();
+  EXPECT_EQ(dialogs.messages().size(), 1u);
+  form->window().setEditText("MaskEdit1", "10:15", true);
+  form->MaskEdit1Exit();
+  EXPECT_FALSE(form->window().editModified("MaskEdit1"));
+  form->window().setEditText("MaskEdit1", "1", true);
+  form->window().abandonEditChanges("MaskEdit1");
+  EXPECT_EQ(form->window().editText("MaskEdit1"), "10:15");
+  EXPECT_EQ(ProfileFile(file).readString("backup", "tempo1"), "10:15");
 }
 
 TEST_F(SettingsPageTest, RadioPairWritesLOrR) {

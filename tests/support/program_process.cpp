@@ -50,7 +50,8 @@ Installation::Installation(const std::filesystem::path& root, const std::string&
 std::map<std::string, std::string> Installation::env() const {
   return {{"DOVRA_PROGRAM_DIR", (root / "program").string()},
           {"DOVRA_WINDOWS_DIR", (root / "windows").string()},
-          {"XDG_RUNTIME_DIR", root.parent_path().string()}};
+          {"XDG_RUNTIME_DIR", root.parent_path().string()},
+          {"DOVRA_INSTANCE_SCOPE", root.parent_path().string()}};
 }
 
 void Installation::writeStoppingSettings() const {

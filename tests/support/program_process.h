@@ -57,7 +57,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv);
 
 // An installation for one program run: under `root`, a program folder whose identifier
 // file names `id` and an empty settings folder. Installations made side by side under one
-// folder share the runtime folder that holds the single-instance guards.
+// folder share the scope of the single-instance guards (DOVRA_INSTANCE_SCOPE).
 struct Installation {
   Installation(const std::filesystem::path& root, const std::string& id);
   // The environment that points the program at it.

@@ -53,6 +53,7 @@ class TransferWindow : public ::testing::Test {
     setEnv("DOVRA_WINDOWS_DIR", (dir.path() / "windows").string());
     setEnv("DOVRA_PROGRAM_DIR", (dir.path() / "program").string());
     setEnv("XDG_RUNTIME_DIR", dir.path().string());
+    setEnv("DOVRA_INSTANCE_SCOPE", dir.path().string());
     setEnv("DOVRA_FTP_HOST", "127.0.0.1");
     useUploadServer(ftpServer->port());
     useNfeServer(nfeServer->port());
