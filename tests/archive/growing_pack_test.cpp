@@ -24,15 +24,16 @@ using test::writeFile;
 using test::zlibCompress;
 
 // Appends `data` to `path` in pieces, as a server writing a backup does, then reports the
-// end. Before the second half it waits (up to 10 s) until `followed` says the packer has
-// read something, so the packing provably overlaps the writing.
+// end. Past half of the file, and past the 4 MiB a packer holds before it chooses its path,
+// it waits (up to 10 s) until `followed` says the packer has read something, so the packing
+// provably overlaps the writing.
 void writeGrowing(const std::string& path, const std::string& data, ProducerEnd& end,
                   const std::function<bool()>& followed, bool finish = true) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   const size_t piece = 200000;
   for (size_t at = 0; at < data.size(); at += piece) {
-    if (at >= data.size() / 2 && followed) {
+    if (at >= std::max(data.size() / 2, size_t{5} << 20) && followed) {
       for (int i = 0; i < 1000 && !followed(); ++i) std::this_thread::sleep_for(10ms);
     }
     const size_t n = std::min(piece, data.size() - at);
