@@ -15,6 +15,7 @@
 #include "archive/archive_format.h"
 #include "archive/parallel_deflate.h"
 #include "archive/stream.h"
+#include "archive/writer_parts.h"
 #include "archive/zlib_stream.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -26,7 +27,7 @@ EFileTooLarge::EFileTooLarge(const std::string& path, uint64_t size)
     : Exception("Arquivo muito grande para compactar: \"" + path + "\" (" + std::to_string(size) +
                 " bytes; o limite é " + std::to_string(archive::kMaxEntrySize) + " bytes)") {}
 
-namespace {
+namespace archive {
 
 std::string temporaryPathBeside(const std::string& path) {
   std::random_device random;
@@ -35,6 +36,8 @@ std::string temporaryPathBeside(const std::string& path) {
                 static_cast<unsigned>(random()));
   return path + suffix;
 }
+
+namespace {
 
 constexpr std::string_view kTemporaryMark = ".tmp-";
 constexpr size_t kTemporaryRandomDigits = 8;
@@ -59,9 +62,8 @@ long temporaryOwner(std::string_view name, std::string_view archiveName) {
   return std::stol(std::string(pid));
 }
 
-// Removes, from the folder of `archivePath`, the temporaries that packings which did not
-// finish (a crash, a kill) left there. A temporary whose process still runs, or that a
-// packing holds open (from another machine sharing the folder, say), is left alone.
+}  // namespace
+
 void removeStaleTemporaries(const std::string& archivePath) {
   const size_t cut = archivePath.find_last_of('/');
   const std::string folder = cut == std::string::npos ? "" : archivePath.substr(0, cut + 1);
@@ -74,8 +76,6 @@ void removeStaleTemporaries(const std::string& archivePath) {
   }
 }
 
-// Makes a rename in the folder of `path` durable. Best effort: a folder that cannot be
-// opened or synced leaves the rename as the file system keeps it.
 void syncFolderOf(const std::string& path) {
   const size_t cut = path.find_last_of('/');
   const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
@@ -83,18 +83,6 @@ void syncFolderOf(const std::string& path) {
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
-}
-
-void checkSize(const std::string& path, int64_t size) {
-  if (size > archive::kMaxEntrySize) throw EFileTooLarge(path, static_cast<uint64_t>(size));
-}
-
-// Size of an input as the system reports it, before anything is opened for writing.
-int64_t statInput(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) throw EFOpenError(path, errno);
-  if (S_ISDIR(st.st_mode)) throw EFOpenError(path, EISDIR);
-  return st.st_size;
 }
 
 void writeEntryHeader(Stream& dest, const std::string& name, int32_t size) {
@@ -119,6 +107,28 @@ void compressPlain(Stream& input, uint64_t size, Stream& dest,
     left -= n;
   }
   z.finish();
+}
+
+}  // namespace archive
+
+namespace {
+
+using archive::compressPlain;
+using archive::removeStaleTemporaries;
+using archive::syncFolderOf;
+using archive::temporaryPathBeside;
+using archive::writeEntryHeader;
+
+void checkSize(const std::string& path, int64_t size) {
+  if (size > archive::kMaxEntrySize) throw EFileTooLarge(path, static_cast<uint64_t>(size));
+}
+
+// Size of an input as the system reports it, before anything is opened for writing.
+int64_t statInput(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) throw EFOpenError(path, errno);
+  if (S_ISDIR(st.st_mode)) throw EFOpenError(path, EISDIR);
+  return st.st_size;
 }
 
 }  // namespace

@@ -188,12 +188,24 @@ unsigned resolveWorkerCount(unsigned requested) {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-void parallelDeflate(Stream& source, uint64_t size, Stream& dest, unsigned workers,
-                     const std::function<void(uint64_t bytesIn, uint64_t bytesOut)>& onBuffer) {
+namespace {
+
+// The block loop under both entry points. `fill` puts up to kParallelBlockSize bytes in a
+// block and returns how many; a short block is the last. `knownSize`, when not null, ends
+// the input after that many bytes even when the last block is full.
+uint64_t deflateBlocks(const std::function<size_t(unsigned char*, size_t)>& fill,
+                       const uint64_t* knownSize, Stream& dest, unsigned workers,
+                       const std::function<void(uint64_t, uint64_t)>& onBuffer) {
   workers = std::max(1u, workers);
-  const uint64_t blockCount =
-      std::max<uint64_t>(1, (size + kParallelBlockSize - 1) / kParallelBlockSize);
-  const size_t slots = static_cast<size_t>(std::min<uint64_t>(blockCount, 2 * uint64_t{workers}));
+  uint64_t slotLimit = 2 * uint64_t{workers};
+  uint64_t threadLimit = workers;
+  if (knownSize) {
+    const uint64_t blockCount =
+        std::max<uint64_t>(1, (*knownSize + kParallelBlockSize - 1) / kParallelBlockSize);
+    slotLimit = std::min(slotLimit, blockCount);
+    threadLimit = std::min(threadLimit, blockCount);
+  }
+  const auto slots = static_cast<size_t>(slotLimit);
   const size_t outputCapacity = compressBound(kParallelBlockSize) + 64;
 
   uint64_t bytesIn = 0;
@@ -201,7 +213,7 @@ void parallelDeflate(Stream& source, uint64_t size, Stream& dest, unsigned worke
   out.put(archive::kZlibHeader, sizeof archive::kZlibHeader);
 
   std::vector<Block> blocks(slots);
-  Pool pool(static_cast<unsigned>(std::min<uint64_t>(workers, blockCount)), blocks);
+  Pool pool(static_cast<unsigned>(threadLimit), blocks);
   uLong adler = adler32(0, nullptr, 0);
 
   auto emit = [&](size_t slot) {
@@ -212,7 +224,8 @@ void parallelDeflate(Stream& source, uint64_t size, Stream& dest, unsigned worke
     adler = adler32_combine(adler, b.adler, static_cast<z_off_t>(b.len));
   };
 
-  for (uint64_t k = 0; k < blockCount; ++k) {
+  uint64_t k = 0;
+  for (bool ended = false; !ended; ++k) {
     const size_t slot = static_cast<size_t>(k % slots);
     Block& b = blocks[slot];
     if (k >= slots) emit(slot);
@@ -226,20 +239,41 @@ void parallelDeflate(Stream& source, uint64_t size, Stream& dest, unsigned worke
       b.dictLen = std::min(kDictionarySize, prev.len);
       std::memcpy(b.data() - b.dictLen, prev.data() + prev.len - b.dictLen, b.dictLen);
     }
-    b.len = static_cast<size_t>(std::min<uint64_t>(kParallelBlockSize, size - bytesIn));
-    source.readBuffer(b.data(), b.len);
+    b.len = fill(b.data(), kParallelBlockSize);
     bytesIn += b.len;
-    b.last = k + 1 == blockCount;
+    b.last = b.len < kParallelBlockSize || (knownSize && bytesIn == *knownSize);
+    ended = b.last;
     pool.submit(slot);
   }
-  const uint64_t firstPending = blockCount > slots ? blockCount - slots : 0;
-  for (uint64_t k = firstPending; k < blockCount; ++k) emit(static_cast<size_t>(k % slots));
+  const uint64_t firstPending = k > slots ? k - slots : 0;
+  for (uint64_t j = firstPending; j < k; ++j) emit(static_cast<size_t>(j % slots));
 
   const unsigned char trailer[4] = {
       static_cast<unsigned char>(adler >> 24), static_cast<unsigned char>(adler >> 16),
       static_cast<unsigned char>(adler >> 8), static_cast<unsigned char>(adler)};
   out.put(trailer, sizeof trailer);
   out.flushRest();
+  return bytesIn;
+}
+
+}  // namespace
+
+void parallelDeflate(Stream& source, uint64_t size, Stream& dest, unsigned workers,
+                     const std::function<void(uint64_t bytesIn, uint64_t bytesOut)>& onBuffer) {
+  uint64_t taken = 0;
+  const auto fill = [&](unsigned char* p, size_t n) {
+    const auto len = static_cast<size_t>(std::min<uint64_t>(n, size - taken));
+    source.readBuffer(p, len);
+    taken += len;
+    return len;
+  };
+  deflateBlocks(fill, &size, dest, workers, onBuffer);
+}
+
+uint64_t parallelDeflateUntilEnd(const std::function<size_t(unsigned char*, size_t)>& fill,
+                                 Stream& dest, unsigned workers,
+                                 const std::function<void(uint64_t, uint64_t)>& onBuffer) {
+  return deflateBlocks(fill, nullptr, dest, workers, onBuffer);
 }
 
 }  // namespace dovra

@@ -35,4 +35,13 @@ unsigned resolveWorkerCount(unsigned requested);
 void parallelDeflate(Stream& source, uint64_t size, Stream& dest, unsigned workers,
                      const std::function<void(uint64_t bytesIn, uint64_t bytesOut)>& onBuffer);
 
+// The same stream for an input whose size is known only at its end. `fill(buffer, n)` puts
+// up to `n` bytes into `buffer` and returns how many; returning fewer than `n` ends the input
+// (it is not called again). Runs `fill` and `onBuffer` on the caller's thread; memory stays
+// bounded as above. Returns the number of input bytes compressed. Exceptions from `fill`
+// pass through; otherwise throws as parallelDeflate.
+uint64_t parallelDeflateUntilEnd(
+    const std::function<size_t(unsigned char* buffer, size_t n)>& fill, Stream& dest,
+    unsigned workers, const std::function<void(uint64_t bytesIn, uint64_t bytesOut)>& onBuffer);
+
 }  // namespace dovra
