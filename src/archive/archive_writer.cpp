@@ -85,6 +85,15 @@ void syncFolderOf(const std::string& path) {
   ::close(fd);
 }
 
+void renameIntoPlace(FileStream& out, const std::string& temporary,
+                     const std::string& archivePath) {
+  out.sync();
+  out.close();
+  if (::rename(temporary.c_str(), archivePath.c_str()) != 0) {
+    throw EFCreateError(archivePath, errno);
+  }
+}
+
 void writeEntryHeader(Stream& dest, const std::string& name, int32_t size) {
   std::string bytes(archive::kFieldSize * 2 + name.size(), '\0');
   auto* p = reinterpret_cast<unsigned char*>(bytes.data());
@@ -166,11 +175,7 @@ void CompressFiles(const std::vector<std::string>& files, const std::string& arc
       }
     }
 
-    out.sync();
-    out.close();
-    if (::rename(temporary.c_str(), archivePath.c_str()) != 0) {
-      throw EFCreateError(archivePath, errno);
-    }
+    archive::renameIntoPlace(out, temporary, archivePath);
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;

@@ -233,11 +233,7 @@ GrowingPackResult CompressGrowingFiles(const std::vector<FollowedInput>& inputs,
     if (!difference.empty()) {
       out.close();
     } else {
-      out.sync();
-      out.close();
-      if (::rename(temporary.c_str(), archivePath.c_str()) != 0) {
-        throw EFCreateError(archivePath, errno);
-      }
+      archive::renameIntoPlace(out, temporary, archivePath);
     }
   } catch (...) {
     ::unlink(temporary.c_str());

@@ -21,6 +21,11 @@ void removeStaleTemporaries(const std::string& archivePath);
 // opened or synced leaves the rename as the file system keeps it.
 void syncFolderOf(const std::string& path);
 
+// Flushes and closes the complete archive `out`, written under `temporary`, and renames it
+// to `archivePath`. Throws EFCreateError naming `archivePath` when the rename fails; the
+// caller removes the temporary on any failure. The folder is not synced here.
+void renameIntoPlace(FileStream& out, const std::string& temporary, const std::string& archivePath);
+
 // Writes an entry's name length, name (Windows-1252 bytes) and size fields.
 void writeEntryHeader(Stream& dest, const std::string& name, int32_t size);
 
