@@ -46,6 +46,16 @@ void ProducerEnd::failed(const std::string& why) {
   changed_.notify_all();
 }
 
+void ProducerEnd::alive() {
+  std::lock_guard lock(mu_);
+  lastAlive_ = std::chrono::steady_clock::now();
+}
+
+std::chrono::steady_clock::time_point ProducerEnd::lastAlive() const {
+  std::lock_guard lock(mu_);
+  return lastAlive_;
+}
+
 ProducerEnd::State ProducerEnd::state() const {
   std::lock_guard lock(mu_);
   return state_;
@@ -101,6 +111,7 @@ size_t GrowingFileReader::fill(unsigned char* buffer, size_t n) {
       continue;
     }
     if (state == ProducerEnd::State::Finished) break;
+    lastProgress = std::max(lastProgress, end_.lastAlive());
     const auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress);
     if (waited >= options_.stallTimeout) throw EBackupStalled(path_, waited);

@@ -3,11 +3,14 @@
 // packed into the manual folder (and the extra folder), the backup recorded in the ERP
 // database. Runs on the main thread and lets the window process its pending messages while
 // the server works.
+#include <atomic>
 #include <cstdio>
+#include <memory>
 
 #include "archive/archive_writer.h"
 #include "backup/backup_pass.h"
 #include "backup/erp_statements.h"
+#include "backup/packing_thread.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
 #include "shell/settings_store.h"
@@ -85,16 +88,50 @@ void TForm1::spbBackupClick() {
   bool failed = false;
   std::string lastLog;
 
+  // The backup files of the run, packed into the manual folder while the server writes them
+  // when it runs on this machine.
+  std::vector<int> planned;
+  std::vector<std::string> plannedFiles;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (!locations[pass].empty() && (pass == 0 || state_.NfeEnabled)) {
+      planned.push_back(pass);
+      plannedFiles.push_back(files[pass]);
+    }
+  }
+  // The packer's progress shows once the server has written every file, as it did when
+  // packing came after the backup.
+  auto passesOver = std::make_shared<std::atomic<bool>>(false);
+  const auto progress = [this, passesOver](const CompressProgress&) {
+    if (*passesOver) CompressionProgress();
+  };
+  const std::string manualArchive = manualFolder + base + stamp + ".zlib";
+  std::unique_ptr<PackingThread> packer;
+  if (manualPacking.whileWritten && !planned.empty() &&
+      writtenOnThisMachine(manualBackupTarget(state_.LocalRemote, state_.DatabasePath))) {
+    packer = std::make_unique<PackingThread>(
+        plannedFiles, manualArchive, progress, 0, manualPacking.follow,
+        [this](const std::string& line) { window_.memoAdd("MemoBackup", line); });
+  }
+  const auto producerEnd = [&](int pass) -> ProducerEnd* {
+    if (!packer) return nullptr;
+    for (size_t i = 0; i < planned.size(); ++i) {
+      if (planned[i] == pass) return &packer->end(i);
+    }
+    return nullptr;
+  };
+
   for (int pass = 0; pass < 2; ++pass) {
     if (locations[pass].empty()) continue;
     window_.memoClear("MemoBackup");
     if (pass == 1 && !state_.NfeEnabled) break;
     lastLog = passLogPath(files[pass]);
+    ProducerEnd* const end = producerEnd(pass);
     try {
       if (!manualBackupService) manualBackupService = std::make_unique<TIBBackupService>();
       runBackupPass(*manualBackupService, state_.DbUser, state_.DbPassword,
                     manualBackupTarget(state_.LocalRemote, locations[pass]), files[pass],
                     [&](const std::string& line) {
+                      if (end) end->alive();
                       window_.memoAdd("MemoBackup", line);
                       if (!isProgressLine(line)) return;
                       const int before = window_.gaugePercent();
@@ -107,12 +144,14 @@ void TForm1::spbBackupClick() {
                                             BalloonIcon::Information, 10);
                       }
                     });
+      if (end) end->finished();
       window_.memoAdd("MemoBackup", "Copia realizada com sucesso para " + locations[pass]);
       window_.setLabelColor("lbStatus", LabelColor::Highlight);
       window_.setLabel(
           "lbArquivo",
           pass == 0 ? base : window_.labelText("lbArquivo") + ", " + state_.NfeDatabaseBaseName);
     } catch (const std::exception& e) {
+      if (end) end->failed(e.what());
       if (loop_.exiting()) return;  // the exit sequence closed the service under the pass
       failed = true;
       window_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
@@ -140,6 +179,7 @@ void TForm1::spbBackupClick() {
     window_.setBusyCursor(false);
     if (loop_.exiting()) return;  // the exit sequence ran meanwhile
   }
+  *passesOver = true;
 
   if (failed) {
     window_.setLabelColor("lbStatus", LabelColor::Red);
@@ -159,9 +199,13 @@ void TForm1::spbBackupClick() {
     // The backup is recorded only when the archive it names is complete in the manual folder.
     bool archived = false;
     try {
-      const auto progress = [this](const CompressProgress&) { CompressionProgress(); };
-      CompressFiles(pack, manualFolder + base + stamp + ".zlib", progress);
-      archived = !pack.empty();
+      if (packer) {
+        packer->wait();
+        archived = true;
+      } else {
+        CompressFiles(pack, manualArchive, progress);
+        archived = !pack.empty();
+      }
       if (!extraFolder.empty()) CompressFiles(pack, extraFolder + base + stamp + ".zlib", progress);
       std::remove(files[0].c_str());
       if (state_.NfeEnabled) std::remove(files[1].c_str());

@@ -266,5 +266,21 @@ TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate)
   EXPECT_GT(down.text.size(), 30u);
 }
 
+TEST_F(ManualBackupTest, WithoutFollowingTheCompleteFilesArePackedIntoBothFolders) {
+  const TestErp sample(env);
+  useErp(sample.erp(), folder());
+  writeFolders(manual->path().string() + "/", extra->path().string() + "/");
+  form->manualPacking.whileWritten = false;
+  form->runHandler("spbBackupClick");
+
+  const std::string archive = manual->file(kName + ".zlib");
+  ASSERT_TRUE(fs::exists(archive));
+  EXPECT_EQ(test::readFile(archive), test::readFile(extra->file(kName + ".zlib")));
+  EXPECT_EQ(restoredCounts(archive, kName + ".fbk"),
+            test::sampleRowCounts(sample.erp().mainLocation, env));
+  EXPECT_FALSE(fs::exists(folder() + kName + ".fbk"));
+  EXPECT_EQ(dialogs.messages(), std::vector<std::string>{"Cópia realizada com sucesso!"});
+}
+
 }  // namespace
 }  // namespace dovra
