@@ -8,6 +8,7 @@
 #include "backup/backup_pass.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
+#include "shell/run_report.h"
 
 namespace dovra {
 namespace {
@@ -27,6 +28,8 @@ void Tauto::Execute() {
       form.state().BackupRunning.set(false);
     }
   } endOfRun{form_};
+  RunOutcome outcome(w, {.kind = RunReport::Kind::Backup, .backupKind = "automatic"});
+  outcome.started();
   w.setLabel("lbArquivo", "");
   w.setActivePage("tbsbackup");
   w.setBusyCursor(true);
@@ -49,6 +52,7 @@ void Tauto::Execute() {
     } catch (const std::exception& e) {
       // No client library: this pass fails like any other.
       w.memoAdd("MemoBackup", std::string("erro: ") + e.what());
+      outcome.fail(std::string("erro: ") + e.what());
       w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
       continue;
     }
@@ -67,9 +71,11 @@ void Tauto::Execute() {
       try {
         w.memoAdd("MemoBackup", std::string("erro: ") + e.what());
         saveMemoLines(w.memoLines("MemoBackup"), lastLog);
+        outcome.fail(std::string("erro: ") + e.what(), lastLog);
         w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
       } catch (...) {
         // The log could not be written: the run goes on.
+        outcome.fail(std::string("erro: ") + e.what());
       }
     }
     service->Detach();
@@ -86,11 +92,14 @@ void Tauto::Execute() {
           made, s_.BackupFolder + s_.DatabaseBaseName + ".zlib",
           [this](const CompressProgress&) { form_.CompressionProgress(); }, compressWorkers_);
       for (const std::string& f : made) std::remove(f.c_str());
+      outcome.done(s_.BackupFolder + s_.DatabaseBaseName + ".zlib");
     } catch (const std::exception& e) {
       w.memoAdd("MemoBackup", std::string("erro: ") + e.what());
       try {
         saveMemoLines(w.memoLines("MemoBackup"), lastLog);
+        outcome.fail(std::string("erro: ") + e.what(), lastLog);
       } catch (...) {
+        outcome.fail(std::string("erro: ") + e.what());
       }
       w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
     }
