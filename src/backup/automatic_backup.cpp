@@ -13,6 +13,7 @@
 #include "backup/backup_pass.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
+#include "shell/run_report.h"
 
 namespace dovra {
 namespace {
@@ -63,6 +64,7 @@ class Passes : public std::enable_shared_from_this<Passes> {
       } catch (const std::exception& e) {
         // No client library: this pass fails like any other.
         ends_[pass].failed(e.what());
+        noteFailure(std::string("erro: ") + e.what());
         ui([&] {
           w_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
           w_.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
@@ -89,10 +91,12 @@ class Passes : public std::enable_shared_from_this<Passes> {
         });
       } catch (const std::exception& e) {
         ends_[pass].failed(e.what());
+        const bool first = noteFailure(std::string("erro: ") + e.what());
         ui([&] {
           try {
             w_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
             saveMemoLines(w_.memoLines("MemoBackup"), lastLog_);
+            if (first) failureLog_ = lastLog_;
             w_.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
           } catch (...) {
             // The log could not be written: the run goes on.
@@ -125,9 +129,21 @@ class Passes : public std::enable_shared_from_this<Passes> {
   }
 
   bool allMade() const { return !meant_.empty() && made_ == meant_; }
+  // The first failed pass's log line and the log file that holds it ("" when none was
+  // written). Read once run() has ended.
+  const std::string& firstFailure() const { return failure_; }
+  const std::string& firstFailureLog() const { return failureLog_; }
   const std::string& lastLog() const { return lastLog_; }
 
  private:
+  // Keeps the first failure; true when this one is it.
+  bool noteFailure(const std::string& line) {
+    std::lock_guard lock(mu_);
+    if (!failure_.empty()) return false;
+    failure_ = line;
+    return true;
+  }
+
   template <class F>
   void ui(F&& f) {
     std::lock_guard lock(mu_);
@@ -148,6 +164,7 @@ class Passes : public std::enable_shared_from_this<Passes> {
   bool abandoned_ = false;
   std::vector<int> made_;
   std::string lastLog_;
+  std::string failure_, failureLog_;
 };
 
 }  // namespace
@@ -165,6 +182,8 @@ void Tauto::Execute() {
       form.state().BackupRunning.set(false);
     }
   } endOfRun{form_};
+  RunOutcome outcome(w, {.kind = RunReport::Kind::Backup, .backupKind = "automatic"});
+  outcome.started();
   w.setLabel("lbArquivo", "");
   w.setActivePage("tbsbackup");
   w.setBusyCursor(true);
@@ -236,15 +255,24 @@ void Tauto::Execute() {
     if (passes->allMade()) packFailure = packAfterBackup();
   }
 
+  // An abandoned producer may still be writing its state; only its stall is reported.
+  if (stalledLog.empty() && !passes->firstFailure().empty()) {
+    outcome.fail(passes->firstFailure(), passes->firstFailureLog());
+  }
   if (packFailure && (passes->allMade() || !stalledLog.empty())) {
-    w.memoAdd("MemoBackup", "erro: " + errorText(packFailure));
+    const std::string line = "erro: " + errorText(packFailure);
+    const std::string log = stalledLog.empty() ? passes->lastLog() : stalledLog;
+    w.memoAdd("MemoBackup", line);
     try {
-      saveMemoLines(w.memoLines("MemoBackup"), stalledLog.empty() ? passes->lastLog() : stalledLog);
+      saveMemoLines(w.memoLines("MemoBackup"), log);
+      outcome.fail(line, log);
     } catch (...) {
+      outcome.fail(line);
     }
     w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
   } else if (!packFailure && passes->allMade()) {
     for (const std::string& f : files) std::remove(f.c_str());
+    outcome.done(archive);
   }
 
   w.setLabel("lbDataHora", formatBackupDateTime(form_.clock().now()));

@@ -13,6 +13,7 @@
 #include "backup/packing_thread.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
+#include "shell/run_report.h"
 #include "shell/settings_store.h"
 
 namespace dovra {
@@ -68,6 +69,8 @@ void TForm1::spbBackupClick() {
   window_.setControlVisible("Gauge1", true);
   window_.setGauge(0, state_.ProgressMaximum);  // a negative estimate counts as 0
   state_.BackupRunning.set(true);
+  RunOutcome outcome(window_, {.kind = RunReport::Kind::Backup, .backupKind = "manual"});
+  outcome.started();
   window_.showBalloon("BackUp Dovra", "BackUp em andamento", BalloonIcon::Information, 10);
   const std::string stamp = formatBackupStamp(clock_.now());
   window_.setLabel("lbArquivo", "");
@@ -157,8 +160,10 @@ void TForm1::spbBackupClick() {
       window_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
       try {
         saveMemoLines(window_.memoLines("MemoBackup"), lastLog);
+        outcome.fail(std::string("erro: ") + e.what(), lastLog);
       } catch (...) {
         // The folder may be the very thing that is full or missing.
+        outcome.fail(std::string("erro: ") + e.what());
       }
       window_.setLabel("lbStatus", "Erro - Verificar log na pasta do backup");
       hint("Backup realizado com erro");
@@ -209,6 +214,7 @@ void TForm1::spbBackupClick() {
       if (!extraFolder.empty()) CompressFiles(pack, extraFolder + base + stamp + ".zlib", progress);
       std::remove(files[0].c_str());
       if (state_.NfeEnabled) std::remove(files[1].c_str());
+      if (archived) outcome.done(manualFolder + base + stamp + ".zlib");
       window_.setLabel("lbStatus", "Cópia realizada com sucesso");
       dialogs_.messageBox(kBoxCaption, "Cópia realizada com sucesso!", MessageIcon::Information,
                           MessageButtons::Ok);
@@ -222,7 +228,9 @@ void TForm1::spbBackupClick() {
       window_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
       try {
         saveMemoLines(window_.memoLines("MemoBackup"), lastLog);
+        outcome.fail(std::string("erro: ") + e.what(), lastLog);
       } catch (...) {
+        outcome.fail(std::string("erro: ") + e.what());
       }
       window_.setLabel("lbStatus", "Erro ao copiar os arquivos - Verificar log na pasta do backup");
       if (isDiskSpaceError(e)) {
