@@ -9,12 +9,11 @@
 #include <memory>
 #include <thread>
 
-#include <unistd.h>
-
 #include "archive/archive_format.h"
 #include "archive/parallel_deflate.h"
 #include "archive/writer_parts.h"
 #include "archive/zlib_stream.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
 
@@ -208,7 +207,7 @@ GrowingPackResult CompressGrowingFiles(const std::vector<FollowedInput>& inputs,
   archive::removeStaleTemporaries(archivePath);
   const std::string temporary = archive::temporaryPathBeside(archivePath);
   FileStream out = FileStream::createNew(temporary, archivePath);
-  markInUse(out.fd());
+  out.markInUse();
   std::string difference;
   try {
     unsigned char count[archive::kFieldSize];
@@ -247,14 +246,14 @@ GrowingPackResult CompressGrowingFiles(const std::vector<FollowedInput>& inputs,
       archive::renameIntoPlace(out, temporary, archivePath);
     }
   } catch (...) {
-    ::unlink(temporary.c_str());
+    removeFile(temporary);
     throw;
   }
   if (difference.empty()) {
     archive::syncFolderOf(archivePath);
     return {};
   }
-  ::unlink(temporary.c_str());
+  removeFile(temporary);
   const std::string reason =
       "Backup compactado de novo a partir dos arquivos completos: " + difference;
   if (log) log(reason);
