@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/archive_format.h"
+#include "archive/block_deflater.h"
 #include "archive/zlib_stream.h"
 
 namespace dovra {
@@ -38,28 +39,9 @@ struct Block {
   unsigned char* data() { return input.get() + kDictionarySize; }
 };
 
-void compressBlock(z_stream& z, Block& b) {
-  b.failed = true;
-  if (deflateReset(&z) != Z_OK) return;
-  if (b.dictLen > 0 &&
-      deflateSetDictionary(&z, b.data() - b.dictLen, static_cast<uInt>(b.dictLen)) != Z_OK) {
-    return;
-  }
-  z.next_in = b.data();
-  z.avail_in = static_cast<uInt>(b.len);
-  const int flush = b.last ? Z_FINISH : Z_SYNC_FLUSH;
-  b.outLen = 0;
-  for (;;) {
-    if (b.output.size() - b.outLen < 64) b.output.resize(b.output.size() + 65536);
-    z.next_out = b.output.data() + b.outLen;
-    z.avail_out = static_cast<uInt>(b.output.size() - b.outLen);
-    const int r = deflate(&z, flush);
-    b.outLen = b.output.size() - z.avail_out;
-    if (r < 0 && r != Z_BUF_ERROR) return;
-    if (b.last ? r == Z_STREAM_END : (z.avail_in == 0 && z.avail_out != 0)) break;
-  }
-  b.adler = adler32(adler32(0, nullptr, 0), b.data(), static_cast<uInt>(b.len));
-  b.failed = false;
+void compressBlock(BlockDeflater& deflater, Block& b) {
+  b.failed = !deflater.compress(b.data(), b.len, b.dictLen, b.last, b.output, b.outLen);
+  if (!b.failed) b.adler = adler32(adler32(0, nullptr, 0), b.data(), static_cast<uInt>(b.len));
 }
 
 // Worker threads that compress queued blocks. Stops and joins its threads when it dies,
@@ -106,10 +88,8 @@ class Pool {
   }
 
   void run() {
-    z_stream z{};
-    const bool ready =
-        deflateInit2(&z, archive::kCompressionLevel, Z_DEFLATED, -archive::kWindowBits,
-                     archive::kMemLevel, archive::kStrategy) == Z_OK;
+    BlockDeflater deflater;
+    const bool ready = deflater.ready();
     std::unique_lock lock(mu_);
     for (;;) {
       work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -119,7 +99,7 @@ class Pool {
       Block& b = blocks_[index];
       lock.unlock();
       if (ready) {
-        compressBlock(z, b);
+        compressBlock(deflater, b);
       } else {
         b.failed = true;
       }
@@ -127,8 +107,6 @@ class Pool {
       b.state = Block::State::Done;
       done_.notify_all();
     }
-    lock.unlock();
-    if (ready) deflateEnd(&z);
   }
 
   std::vector<Block>& blocks_;

@@ -1,11 +1,10 @@
 // Compression of one large input into one ordinary zlib stream on several threads.
 //
 // The input is cut into blocks of kParallelBlockSize bytes. Each block is deflated on its
-// own (raw deflate, the archive's level, window and memory level), primed with the 32 KiB
-// of input before it as preset dictionary and ended with a sync flush (the last one with
-// finish), so the blocks join into one deflate stream. The zlib header 78 9C goes first and
-// the Adler-32 of the whole input, combined from the blocks', last. Any zlib inflater reads
-// the result as a single stream; the bytes differ from a single-threaded deflate's.
+// own at the archive's level by a BlockDeflater, so the blocks join into one deflate stream. The
+// zlib header 78 9C goes first and the Adler-32 of the whole input, combined from the blocks',
+// last. Any zlib inflater reads the result as a single stream; the bytes differ from a
+// single-threaded deflate's.
 //
 // Memory is bounded: at most two blocks per worker are in flight (input and output
 // buffers, about 2.1 MiB per block), whatever the input size.
