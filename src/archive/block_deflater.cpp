@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "archive/archive_format.h"
@@ -130,9 +131,10 @@ struct BlockDeflater::State {
                  size_t& outLen) {
 #ifdef DOVRA_HAVE_LIBDEFLATE
     if (!fast || !inflaterReady) return false;
-    const size_t room = libdeflate_deflate_compress_bound(fast, len) + 8;
+    const size_t room = outputBound(len);
     if (out.size() < room) out.resize(room);
-    outLen = libdeflate_deflate_compress(fast, data, len, out.data(), out.size());
+    // What is left beyond the compressed bytes takes the sync marker.
+    outLen = libdeflate_deflate_compress(fast, data, len, out.data(), out.size() - 8);
     if (outLen == 0) return false;
     size_t finalStart = 0;
     size_t finalEnd = 0;
@@ -153,6 +155,14 @@ BlockDeflater::~BlockDeflater() = default;
 
 bool BlockDeflater::ready() const {
   return state_->deflaterReady;
+}
+
+size_t BlockDeflater::outputBound(size_t len) {
+  size_t bound = compressBound(static_cast<uLong>(len)) + 64;
+#ifdef DOVRA_HAVE_LIBDEFLATE
+  bound = std::max(bound, libdeflate_deflate_compress_bound(nullptr, len) + 8);
+#endif
+  return bound;
 }
 
 bool BlockDeflater::fast() {

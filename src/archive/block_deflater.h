@@ -29,8 +29,12 @@ class BlockDeflater {
   // Deflates `len` bytes at `data` into `out` (grown as needed), replacing its contents, and
   // sets `outLen`. The `dictLen` bytes before `data` are the input just before the block
   // (up to 32 KiB, may be 0). `last` ends the stream. False on a compressor failure.
+  // `out` is grown only when it holds less than outputBound(len).
   bool compress(const unsigned char* data, size_t len, size_t dictLen, bool last,
                 std::vector<unsigned char>& out, size_t& outLen);
+
+  // Room in `out` for a block of up to `len` bytes that compress never has to grow.
+  static size_t outputBound(size_t len);
 
   // Whether blocks go through libdeflate in this build.
   static bool fast();

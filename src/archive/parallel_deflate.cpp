@@ -48,10 +48,16 @@ void compressBlock(BlockDeflater& deflater, Block& b) {
 // abandoning blocks still queued.
 class Pool {
  public:
+  // The compressors are made here, on the caller's thread, so that their memory comes from
+  // the caller's heap rather than from one more per-thread heap that keeps what it once held.
   Pool(unsigned threads, std::vector<Block>& blocks) : blocks_(blocks) {
+    deflaters_.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i) deflaters_.push_back(std::make_unique<BlockDeflater>());
     threads_.reserve(threads);
     try {
-      for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+      for (unsigned i = 0; i < threads; ++i) {
+        threads_.emplace_back([this, i] { run(*deflaters_[i]); });
+      }
     } catch (...) {
       stop();
       throw;
@@ -87,8 +93,7 @@ class Pool {
     threads_.clear();
   }
 
-  void run() {
-    BlockDeflater deflater;
+  void run(BlockDeflater& deflater) {
     const bool ready = deflater.ready();
     std::unique_lock lock(mu_);
     for (;;) {
@@ -110,6 +115,7 @@ class Pool {
   }
 
   std::vector<Block>& blocks_;
+  std::vector<std::unique_ptr<BlockDeflater>> deflaters_;
   std::mutex mu_;
   std::condition_variable work_;
   std::condition_variable done_;
@@ -184,7 +190,8 @@ uint64_t deflateBlocks(const std::function<size_t(unsigned char*, size_t)>& fill
     threadLimit = std::min(threadLimit, blockCount);
   }
   const auto slots = static_cast<size_t>(slotLimit);
-  const size_t outputCapacity = compressBound(kParallelBlockSize) + 64;
+  // Sized here once for any block, so that no worker grows a buffer on its own heap.
+  const size_t outputCapacity = BlockDeflater::outputBound(kParallelBlockSize);
 
   uint64_t bytesIn = 0;
   OutputBuffer out(dest, onBuffer, bytesIn);
