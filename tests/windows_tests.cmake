@@ -39,3 +39,11 @@ dovra_windows_suite(shell
   shell/cripto_test.cpp)
 dovra_windows_suite(scheduler
   scheduler/scheduler_test.cpp)
+dovra_windows_suite(archive
+  archive/archive_reader_test.cpp
+  archive/zlib_stream_test.cpp
+  archive/windows_archive_test.cpp)
+# backupdovra.exe itself, started as a Windows process.
+dovra_windows_suite(program
+  app/windows_program_test.cpp)
+add_dependencies(program_tests backupdovra)
