@@ -14,7 +14,8 @@ endforeach()
 
 set(support ${CMAKE_CURRENT_SOURCE_DIR}/support)
 add_library(dovra_test_support STATIC
-  ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/program_process_windows.cpp)
+  ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/program_process_windows.cpp
+  ${support}/test_servers_windows.cpp)
 target_include_directories(dovra_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dovra_test_support PUBLIC dovra_core gtest gmock)
 target_compile_definitions(dovra_test_support PUBLIC
@@ -47,3 +48,7 @@ dovra_windows_suite(archive
 dovra_windows_suite(program
   app/windows_program_test.cpp)
 add_dependencies(program_tests backupdovra)
+# The FTP session against pyftpdlib on loopback (a host program Wine starts).
+dovra_windows_suite(ftp
+  transfer/ftp_reply_test.cpp
+  transfer/ftp_session_test.cpp)
