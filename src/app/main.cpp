@@ -6,7 +6,9 @@
 
 #include "app/command_line.h"
 #include "app/wiring.h"
+#ifdef DOVRA_QT_FRONT_END
 #include "gui/qt_program.h"
+#endif
 #include "headless/headless_program.h"
 #include "platform/termination_signals.h"
 #include "platform/text_codec.h"
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
   }
 
   dovra::blockTerminationSignals();
+#ifdef DOVRA_QT_FRONT_END
   bool headless = cl.headless;
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -65,6 +68,10 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   const int code = headless ? dovra::runHeadlessProgram(dovra::wireProgram)
                             : dovra::runQtProgram(qtArgc, argv, dovra::wireProgram);
+#else
+  // A build without the Qt front end runs the console one.
+  const int code = dovra::runHeadlessProgram(dovra::wireProgram);
+#endif
   // Workers are not waited for: they end with the process.
   std::fflush(stdout);
   std::fflush(stderr);

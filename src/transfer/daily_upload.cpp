@@ -2,8 +2,6 @@
 
 #include <zlib.h>
 
-#include <pugixml.hpp>
-
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -21,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/http_get.h"
 #include "platform/paths.h"
+#include "platform/xml_document.h"
 #include "shell/form1.h"
 #include "shell/run_report.h"
 #include "transfer/cnpj_folder.h"
@@ -72,8 +71,7 @@ void reportDate(const std::string& fk, const std::string& date) {
     const std::string url = webServerBaseUrl() + "/atl/updataBkp.php?fk=" + encodeQueryValue(fk) +
                             "&data=" + encodeQueryValue(date);
     const HttpResponse response = httpGet(url);
-    pugi::xml_document document;
-    document.load_buffer(response.body.data(), response.body.size());
+    parseXmlDocument(response.body);
   } catch (const std::exception&) {
     // The report is informative; the upload stands without it.
   }
