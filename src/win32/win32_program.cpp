@@ -1,0 +1,39 @@
+#include "win32/win32_program.h"
+
+#include "platform/clock.h"
+#include "shell/form1.h"
+#include "win32/win32_dialogs.h"
+#include "win32/win32_event_loop.h"
+
+namespace dovra {
+
+Win32FrontEnd::Win32FrontEnd(WindowModel& model, const std::function<void(const std::string&)>& run,
+                             Win32Tray::NotifyCall notify)
+    : window_(model, run), tray_(model, run, std::move(notify)) {
+  model.setObserver(this);
+}
+
+void Win32FrontEnd::onUiEvent(const UiEvent& event) {
+  window_.apply(event);
+  tray_.apply(event);
+}
+
+int runWin32Program(const std::function<void(TForm1&)>& wire) {
+  Win32EventLoop loop;
+  SystemClock clock;
+  Win32Dialogs dialogs;
+  TForm1 form(loop, dialogs, clock);
+  Win32FrontEnd frontEnd(form.window(),
+                         [&form](const std::string& handler) { form.runHandler(handler); });
+  dialogs.setOwner(frontEnd.window().hwnd());
+  loop.addDialogWindow(frontEnd.window().hwnd());
+  // Log-off or shut-down: the exit sequence before Windows ends the process.
+  frontEnd.tray().setEndSessionHandler([&form] { form.terminateBySignal(); });
+  if (wire) wire(form);
+  form.FormCreate();
+  const int code = loop.run();
+  loop.removeDialogWindow(frontEnd.window().hwnd());
+  return code;
+}
+
+}  // namespace dovra
