@@ -2,21 +2,11 @@
 
 #include "platform/clock.h"
 #include "shell/form1.h"
+#include "win32/front_end.h"
 #include "win32/win32_dialogs.h"
 #include "win32/win32_event_loop.h"
 
 namespace dovra {
-
-Win32FrontEnd::Win32FrontEnd(WindowModel& model, const std::function<void(const std::string&)>& run,
-                             Win32Tray::NotifyCall notify)
-    : window_(model, run), tray_(model, run, std::move(notify)) {
-  model.setObserver(this);
-}
-
-void Win32FrontEnd::onUiEvent(const UiEvent& event) {
-  window_.apply(event);
-  tray_.apply(event);
-}
 
 int runWin32Program(const std::function<void(TForm1&)>& wire) {
   Win32EventLoop loop;
