@@ -421,15 +421,19 @@ void Win32MainWindow::showWindow(bool visible, bool topmost) {
   SetWindowPos(hwnd_, topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   if (visible) {
+    const bool wasVisible = IsWindowVisible(hwnd_) != FALSE;
     if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
     ShowWindow(hwnd_, SW_SHOW);
     SetForegroundWindow(hwnd_);
+    // The page on top is shown with the window: the settings page fills itself again.
+    if (!wasVisible && pages_[current_].name == "TabSheet3") run_("TabSheet3Show");
   } else {
     ShowWindow(hwnd_, SW_HIDE);
   }
 }
 
 void Win32MainWindow::setEditText(Control& c, const std::string& text) {
+  c.typed = false;  // the program's text: what the operator typed before is gone
   const std::wstring shown = c.kind == Kind::TimeEdit ? timeEditDisplay(text) : wide(text);
   if (windowText(c.hwnd) != shown) SetWindowTextW(c.hwnd, shown.c_str());
 }
@@ -475,10 +479,16 @@ void Win32MainWindow::drawGauge(const DRAWITEMSTRUCT& item) const {
 
 void Win32MainWindow::leaveControl(Control& c) {
   if (c.kind == Kind::TimeEdit) {
-    model_.setEditText(c.name, timeEditModelText(c.hwnd), true);
+    // An edit left untouched hands its text over unchanged, blanks included.
+    if (c.typed) model_.setEditText(c.name, timeEditModelText(c.hwnd), true);
     run_(c.name + "Exit");
-    // A refused text keeps its mark: the focus goes back into the edit.
-    if (model_.editModified(c.name)) SetFocus(c.hwnd);
+    // A refused text keeps its mark: the focus goes back into the edit. The control that
+    // had just got the focus never really had it, so its own leaving is not reported.
+    if (model_.editModified(c.name) && GetFocus() != c.hwnd) {
+      refocusing_ = true;
+      SetFocus(c.hwnd);
+      refocusing_ = false;
+    }
   } else if (c.kind == Kind::Radio) {
     run_(c.name + "Exit");
   }
@@ -494,6 +504,7 @@ bool Win32MainWindow::timeEditKey(Control& c, UINT message, WPARAM wParam) {
   size_t pos = std::min<size_t>(start, 5);
   const auto put = [&](size_t at, wchar_t ch, size_t caret) {
     text[at] = ch;
+    c.typed = true;
     SetWindowTextW(c.hwnd, text.c_str());
     SendMessageW(c.hwnd, EM_SETSEL, caret, caret);
   };
@@ -531,7 +542,7 @@ LRESULT Win32MainWindow::handleControl(Control& c, UINT message, WPARAM wParam, 
     case WM_KILLFOCUS: {
       // Switching to another program or a box popping up does not leave the control.
       const HWND next = reinterpret_cast<HWND>(wParam);
-      if (c.kind != Kind::Memo && next && IsChild(hwnd_, next)) {
+      if (c.kind != Kind::Memo && !refocusing_ && next && IsChild(hwnd_, next)) {
         PostMessageW(hwnd_, kLeftControl, static_cast<WPARAM>(&c - controls_.data()), 0);
       }
       break;

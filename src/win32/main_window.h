@@ -53,6 +53,7 @@ class Win32MainWindow {
     HWND hwnd = nullptr;
     WNDPROC original = nullptr;  // the class's procedure of a subclassed control
     LabelColor color = LabelColor::Default;
+    bool typed = false;  // a time edit the operator typed into since the program set it
   };
   struct Page {
     std::string name;
@@ -107,6 +108,7 @@ class Win32MainWindow {
   HICON bigIcon_ = nullptr, smallIcon_ = nullptr, folderIcon_ = nullptr;
   int gaugeProgress_ = 0, gaugeMaximum_ = 100, gaugePercent_ = 0;
   bool busy_ = false;
+  bool refocusing_ = false;  // the window itself sends the focus back to a refused edit
 };
 
 }  // namespace dovra
