@@ -1,6 +1,5 @@
 #include "platform/clock.h"
 
-#include <sys/time.h>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -36,22 +35,6 @@ bool readField(std::string_view text, size_t& i, int& value) {
 
 double LocalDateTime::timeOfDay() const {
   return (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) / kMsPerDay;
-}
-
-LocalDateTime SystemClock::now() const {
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
-  tm local{};
-  localtime_r(&tv.tv_sec, &local);
-  LocalDateTime t;
-  t.year = local.tm_year + 1900;
-  t.month = local.tm_mon + 1;
-  t.day = local.tm_mday;
-  t.hour = local.tm_hour;
-  t.minute = local.tm_min;
-  t.second = local.tm_sec;
-  t.millisecond = static_cast<int>(tv.tv_usec / 1000);
-  return t;
 }
 
 std::string formatHhNn(const LocalDateTime& t) {

@@ -1,7 +1,6 @@
 #include "platform/error.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace dovra {
 
@@ -24,13 +23,6 @@ EInOutError EInOutError::fromErrno(int err) {
     default:
       return EInOutError(err, "I/O error " + std::to_string(err));
   }
-}
-
-std::string systemErrorText(int err) {
-  char buf[256];
-  // GNU strerror_r returns the text, which may or may not live in buf.
-  const char* text = strerror_r(err, buf, sizeof buf);
-  return text ? std::string(text) : std::string("Unknown error ") + std::to_string(err);
 }
 
 }  // namespace dovra

@@ -25,6 +25,10 @@ void writeFileAtomically(const std::string& path, std::string_view bytes);
 // file system allows. ENOENT when `path` does not exist.
 void rewriteFileInPlace(const std::string& path, std::string_view bytes);
 
+// `path` with its links resolved as the system resolves them when the file is created
+// through it; `path` itself when that cannot be done.
+std::string resolvedPath(const std::string& path);
+
 // Reads a whole file. Throws std::system_error (with errno) when it cannot be read.
 std::string readWholeFile(const std::string& path);
 

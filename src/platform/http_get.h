@@ -1,6 +1,6 @@
-// HTTP GET through libcurl, for the maker's web server: the version document and the
-// daily date report. No headers or credentials of our own are sent. Safe from any thread
-// (each call has its own handle).
+// HTTP GET for the maker's web server (libcurl on Linux, WinHTTP on Windows): the version
+// document and the daily date report. No headers or credentials of our own are sent. Safe
+// from any thread (each call has its own handle).
 #pragma once
 
 #include <cstddef>
@@ -21,8 +21,8 @@ struct HttpGetLimits {
 };
 
 // Fetches url with a GET (following up to five redirects, HTTP and HTTPS only). Any HTTP
-// status is returned, not thrown. Fails with dovra::Exception carrying curl's text when
-// the request cannot be made (refused, timed out, bad address, body over the limit).
+// status is returned, not thrown. Fails with dovra::Exception carrying the HTTP client's
+// text when the request cannot be made (refused, timed out, bad address, body over the limit).
 HttpResponse httpGet(const std::string& url, const HttpGetLimits& limits = {});
 
 // Percent-encodes the bytes of a query value that a query value cannot hold as they are:

@@ -1,8 +1,6 @@
 #include "platform/ini_file.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <system_error>
 
 #include "platform/error.h"
@@ -244,11 +242,8 @@ void ProfileFile::writeString(std::string_view section, std::string_view key,
     rewriteFileInPlace(path_, doc.bytes());
   } catch (const std::system_error& e) {
     if (e.code().value() != ENOENT) throw Exception("Unable to write to " + path_);
-    std::string target = path_;
-    char resolved[PATH_MAX];
-    if (realpath(path_.c_str(), resolved)) target = resolved;
     try {
-      writeFileAtomically(target, doc.bytes());
+      writeFileAtomically(resolvedPath(path_), doc.bytes());
     } catch (const std::system_error&) {
       throw Exception("Unable to write to " + path_);
     }

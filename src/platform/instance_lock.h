@@ -1,13 +1,16 @@
-// A machine-wide exclusive lock keyed by a name: the stand-in for a named mutex. The lock
-// is an abstract Unix socket bound to a name derived from the lock's name: every process
-// of the machine sees it, whatever its user or runtime folder, nothing on disk can be
-// planted or left behind in its place, and the kernel releases it when the holder dies,
-// even by kill -9.
+// A machine-wide exclusive lock keyed by a name, released by the system when the holder
+// dies, however it dies.
+//
+// On Windows it is the named mutex itself (CreateMutex; ERROR_ALREADY_EXISTS means another
+// process holds it). On Linux it is an abstract Unix socket bound to a name derived from
+// the lock's name: every process of the machine sees it, whatever its user or runtime
+// folder, and nothing on disk can be planted or left behind in its place.
 //
 // $DOVRA_INSTANCE_SCOPE, when set and not empty, becomes part of every derived name, so
 // test runs that share a machine keep their guards apart; installations never set it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,13 +29,14 @@ class InstanceLock {
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
-  // The abstract socket name (without its leading NUL) that carries the lock for `name`;
-  // at most 107 bytes. Visible for tests and diagnostics.
+  // The system object that carries the lock for `name`: on Linux the abstract socket name
+  // (without its leading NUL, at most 107 bytes); on Windows the mutex name, `name` itself
+  // (prefixed by the scope when one is set). Visible for tests and diagnostics.
   static std::string objectName(const std::string& name);
 
  private:
-  explicit InstanceLock(int fd) : fd_(fd) {}
-  int fd_;
+  explicit InstanceLock(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;  // the socket descriptor, or the mutex HANDLE
 };
 
 }  // namespace dovra

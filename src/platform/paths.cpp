@@ -1,45 +1,8 @@
 #include "platform/paths.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cstdlib>
-
 #include <string>
-#include <vector>
 
 namespace dovra {
-namespace {
-
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
-}
-
-}  // namespace
-
-std::string settingsFolder() {
-  std::string dir = env("DOVRA_WINDOWS_DIR");
-  if (dir.empty()) {
-    std::string base = env("XDG_CONFIG_HOME");
-    if (base.empty()) base = env("HOME") + "/.config";
-    dir = base + "/backupdovra/";
-  }
-  return withTrailingSeparator(dir);
-}
-
-std::string executablePath() {
-  std::vector<char> buf(4096);
-  const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n <= 0) return {};
-  return std::string(buf.data(), static_cast<size_t>(n));
-}
-
-std::string programFolder() {
-  const std::string dir = env("DOVRA_PROGRAM_DIR");
-  if (!dir.empty()) return withTrailingSeparator(dir);
-  return directoryPart(executablePath());
-}
-
 size_t lastSeparator(std::string_view path) {
   return path.find_last_of("/\\");
 }
@@ -47,21 +10,6 @@ size_t lastSeparator(std::string_view path) {
 std::string directoryPart(std::string_view path) {
   const size_t i = lastSeparator(path);
   return i == std::string_view::npos ? std::string() : std::string(path.substr(0, i + 1));
-}
-
-std::string withTrailingSeparator(std::string folder) {
-  if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '/';
-  return folder;
-}
-
-bool fileExists(const std::string& path) {
-  struct stat st {};
-  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool directoryExists(const std::string& path) {
-  struct stat st {};
-  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace dovra

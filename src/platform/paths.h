@@ -2,8 +2,10 @@
 //
 //  - The settings folder stands for the Windows folder of the original installations:
 //    $DOVRA_WINDOWS_DIR, else $XDG_CONFIG_HOME/backupdovra/, else ~/.config/backupdovra/.
+//    On Windows the default is the Windows folder itself (GetWindowsDirectory).
 //  - The program folder is $DOVRA_PROGRAM_DIR, else the real folder of the running binary.
-// Both are returned with a trailing separator, read anew on each call. Thread-safe.
+//  - The temporary folder is the system's: $TMPDIR or /tmp/ on Linux, GetTempPath on Windows.
+// All are returned with a trailing separator, read anew on each call. Thread-safe.
 #pragma once
 
 #include <string>
@@ -13,7 +15,8 @@ namespace dovra {
 
 std::string settingsFolder();
 std::string programFolder();
-// Full path of the running executable (/proc/self/exe).
+std::string temporaryFolder();
+// Full path of the running executable (/proc/self/exe, or the module's file name).
 std::string executablePath();
 
 // Index of the last "/" or "\" in a path, or npos. Paths built from Windows-style values
@@ -21,7 +24,8 @@ std::string executablePath();
 size_t lastSeparator(std::string_view path);
 // The path up to and including its last separator; empty when it has none.
 std::string directoryPart(std::string_view path);
-// Adds a trailing "/" when the folder ends with neither "/" nor "\".
+// Adds the native separator ("/", or "\" on Windows) when the folder ends with neither "/"
+// nor "\".
 std::string withTrailingSeparator(std::string folder);
 
 bool fileExists(const std::string& path);       // a regular file (or a link to one)

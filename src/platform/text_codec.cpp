@@ -1,9 +1,6 @@
 #include "platform/text_codec.h"
 
-#include <langinfo.h>
-
 #include <array>
-#include <clocale>
 #include <cstdint>
 
 namespace dovra {
@@ -126,15 +123,6 @@ std::string utf8Left(std::string_view text, size_t count) {
     i += len ? len : 1;
   }
   return std::string(text.substr(0, i));
-}
-
-void useUtf8CharacterType() {
-  const auto isUtf8 = [] {
-    const std::string codeset = nl_langinfo(CODESET);
-    return codeset == "UTF-8" || codeset == "utf8";
-  };
-  if (std::setlocale(LC_CTYPE, "") != nullptr && isUtf8()) return;
-  std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
 }  // namespace dovra

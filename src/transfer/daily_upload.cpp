@@ -6,8 +6,6 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <pugixml.hpp>
-
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -23,6 +21,7 @@
 #include "platform/files.h"
 #include "platform/http_get.h"
 #include "platform/paths.h"
+#include "platform/xml_document.h"
 #include "shell/form1.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/maker_servers.h"
@@ -76,8 +75,7 @@ void reportDate(const std::string& fk, const std::string& date) {
     const std::string url = webServerBaseUrl() + "/atl/updataBkp.php?fk=" + encodeQueryValue(fk) +
                             "&data=" + encodeQueryValue(date);
     const HttpResponse response = httpGet(url);
-    pugi::xml_document document;
-    document.load_buffer(response.body.data(), response.body.size());
+    parseXmlDocument(response.body);
   } catch (const std::exception&) {
     // The report is informative; the upload stands without it.
   }

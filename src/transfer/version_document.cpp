@@ -1,45 +1,26 @@
 #include "transfer/version_document.h"
 
-#include <pugixml.hpp>
-
 #include <charconv>
 
 #include "platform/error.h"
 #include "platform/http_get.h"
+#include "platform/xml_document.h"
 
 namespace dovra {
 
-namespace {
-
-// All character data below a node, as a DOM's text of an element gives it.
-void collectText(const pugi::xml_node& node, std::string& out) {
-  for (const auto& child : node.children()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-      out += child.value();
-    } else if (child.type() == pugi::node_element) {
-      collectText(child, out);
-    }
-  }
-}
-
-}  // namespace
-
 int32_t parseVersionDocument(std::string_view body) {
-  pugi::xml_document doc;
-  const auto result = doc.load_buffer(
-      body.data(), body.size(), pugi::parse_default | pugi::parse_doctype, pugi::encoding_auto);
-  if (!result) throw Exception(std::string("Invalid version document: ") + result.description());
-  for (const auto& child : doc.children()) {
-    if (child.type() == pugi::node_doctype) {
-      throw Exception("Invalid version document: DTD not allowed");
-    }
+  XmlNode root;
+  try {
+    root = parseXmlDocument(body);
+  } catch (const Exception& e) {
+    throw Exception(std::string("Invalid version document: ") + e.what());
   }
-  const pugi::xml_node root = doc.child("dovrainformatica");
-  if (!root) throw Exception("Invalid version document: no dovrainformatica element");
-  const pugi::xml_node versao = root.child("versao");
+  if (root.name != "dovrainformatica") {
+    throw Exception("Invalid version document: no dovrainformatica element");
+  }
+  const XmlNode* versao = root.childElement("versao");
   if (!versao) throw Exception("Invalid version document: no versao element");
-  std::string text;
-  collectText(versao, text);
+  const std::string text = versao->allText();
   size_t begin = 0;
   size_t end = text.size();
   while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;

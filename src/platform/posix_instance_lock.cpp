@@ -68,11 +68,11 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& name, Out
     return nullptr;
   }
   outcome = Outcome::Acquired;
-  return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
+  return std::unique_ptr<InstanceLock>(new InstanceLock(static_cast<std::intptr_t>(fd)));
 }
 
 InstanceLock::~InstanceLock() {
-  if (fd_ >= 0) close(fd_);
+  if (handle_ >= 0) close(static_cast<int>(handle_));
 }
 
 }  // namespace dovra

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <random>
 #include <system_error>
 
@@ -159,6 +161,11 @@ void rewriteFileInPlace(const std::string& path, std::string_view bytes) {
     throwErrno(err, path);
   }
   dropCopy();
+}
+
+std::string resolvedPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
 std::string readWholeFile(const std::string& path) {

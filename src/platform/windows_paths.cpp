@@ -1,0 +1,58 @@
+#include <string>
+
+#include "platform/paths.h"
+#include "platform/windows_support.h"
+
+namespace dovra {
+
+std::string settingsFolder() {
+  std::string dir = win::environment(L"DOVRA_WINDOWS_DIR");
+  if (dir.empty()) {
+    wchar_t buf[MAX_PATH + 1] = L"";
+    const UINT n = GetWindowsDirectoryW(buf, MAX_PATH + 1);
+    dir = n > 0 && n <= MAX_PATH ? win::narrow(std::wstring_view(buf, n)) : "C:\\Windows";
+  }
+  return withTrailingSeparator(dir);
+}
+
+std::string executablePath() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) return win::narrow(std::wstring_view(buf.data(), n));
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string programFolder() {
+  const std::string dir = win::environment(L"DOVRA_PROGRAM_DIR");
+  if (!dir.empty()) return withTrailingSeparator(dir);
+  return directoryPart(executablePath());
+}
+
+std::string temporaryFolder() {
+  wchar_t buf[MAX_PATH + 2] = L"";
+  const DWORD n = GetTempPathW(MAX_PATH + 2, buf);
+  if (n == 0 || n > MAX_PATH + 1) return withTrailingSeparator(".");
+  return withTrailingSeparator(win::narrow(std::wstring_view(buf, n)));
+}
+
+std::string withTrailingSeparator(std::string folder) {
+  if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '\\';
+  return folder;
+}
+
+bool fileExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD a = GetFileAttributesW(win::widePath(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool directoryExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD a = GetFileAttributesW(win::widePath(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace dovra

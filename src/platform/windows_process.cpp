@@ -1,0 +1,38 @@
+#include "platform/process.h"
+
+#include "platform/windows_support.h"
+
+namespace dovra {
+
+bool startDetached(const std::string& path) {
+  const std::wstring program = win::widePath(path);
+  if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  // The program is named by its full path and its command line quotes it: a folder with
+  // blanks in its name cannot make another program start in its place.
+  std::wstring commandLine = L"\"" + program + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                      DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
+                      &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+bool processRuns(long pid) {
+  if (pid <= 0 || pid > static_cast<long>(MAXDWORD)) return false;
+  win::Handle process(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+  if (!process.valid()) return GetLastError() != ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.get(), &code)) return true;
+  return code == STILL_ACTIVE;
+}
+
+}  // namespace dovra
