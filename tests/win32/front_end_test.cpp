@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <commdlg.h>
+#include <dlgs.h>
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <chrono>
@@ -479,6 +482,81 @@ TEST(Win32DialogsTest, MessageBoxRunsTheLoopAndGivesTheAnswer) {
             std::wstring(L"Backup (*.fbk)\0*.fbk\0Todos\0*.*\0\0", 32));
   EXPECT_EQ(withoutTrailingSeparator("C:\\"), "C:");
   EXPECT_EQ(withoutTrailingSeparator("D:\\Cópias\\"), "D:\\Cópias");
+}
+
+// Finds the dialog titled `title` (while the main loop's timers run inside its own loop).
+HWND dialogTitled(const wchar_t* title) {
+  return FindWindowW(L"#32770", title);
+}
+
+TEST(Win32DialogsTest, FileDialogOffersThePromptAndReturnsAFileThatNeedNotExist) {
+  Win32EventLoop loop;
+  Win32Dialogs dialogs;
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring wanted = std::wstring(temp) + L"Cópias de segurança\\nao existe.txt";
+  std::wstring prefilled, title;
+  bool answered = false;
+  const int id = loop.startTimer(100, [&] {
+    const HWND box = dialogTitled(L"Selecione a pasta para backup manual");
+    if (!box || answered) return;
+    wchar_t text[MAX_PATH] = {};
+    GetDlgItemTextW(box, cmb13, text, MAX_PATH);
+    prefilled = text;
+    GetWindowTextW(box, text, MAX_PATH);
+    title = text;
+    SendMessageW(box, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(wanted.c_str()));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    answered = true;
+  });
+  const std::optional<std::string> chosen =
+      dialogs.openFile({.title = "Selecione a pasta para backup manual",
+                        .fileName = "Selecione a pasta para backup manual",
+                        .filter = "ALL files|*.*"});
+  loop.stopTimer(id);
+  EXPECT_EQ(title, L"Selecione a pasta para backup manual");
+  EXPECT_EQ(prefilled, L"Selecione a pasta para backup manual");
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(wide(*chosen), wanted);
+
+  // Cancel gives nothing.
+  const int cancel = loop.startTimer(100, [&] {
+    if (const HWND box = dialogTitled(L"Selecione o arquivo de backup")) {
+      PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+    }
+  });
+  EXPECT_FALSE(dialogs
+                   .openFile({.title = "Selecione o arquivo de backup",
+                              .fileName = "*.zlib",
+                              .filter = "ZLIB files|*.zlib"})
+                   .has_value());
+  loop.stopTimer(cancel);
+}
+
+TEST(Win32DialogsTest, FolderBrowserReturnsTheChosenFolder) {
+  Win32EventLoop loop;
+  Win32Dialogs dialogs;
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring folder = std::wstring(temp) + L"Backup Ação";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  bool answered = false;
+  const int id = loop.startTimer(200, [&] {
+    // The browser's own window: the one of this thread with the dialog class.
+    const HWND box = GetForegroundWindow();
+    wchar_t name[32] = {};
+    if (!box || answered || !GetClassNameW(box, name, 32) || std::wstring(name) != L"#32770") {
+      return;
+    }
+    SendMessageW(box, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    answered = true;
+  });
+  const std::optional<std::string> chosen = dialogs.browseFolder("Selecionar a pasta para backup");
+  loop.stopTimer(id);
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(wide(*chosen), folder);  // without a trailing separator
+  RemoveDirectoryW(folder.c_str());
 }
 
 TEST(WideTextTest, ConversionsAndCuts) {
