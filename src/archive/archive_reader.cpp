@@ -1,7 +1,5 @@
 #include "archive/archive_reader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -13,7 +11,9 @@
 #include "archive/archive_format.h"
 #include "archive/stream.h"
 #include "archive/zlib_stream.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/text_codec.h"
 
 namespace dovra {
@@ -55,8 +55,8 @@ class FolderSink : public EntrySink {
     if (const int err = existingFileWriteError(finalPath_)) throw EFCreateError(finalPath_, err);
     std::random_device random;
     char tmpName[64];
-    std::snprintf(tmpName, sizeof tmpName, ".dovra-unpack-%ld-%08x.tmp",
-                  static_cast<long>(::getpid()), static_cast<unsigned>(random()));
+    std::snprintf(tmpName, sizeof tmpName, ".dovra-unpack-%ld-%08x.tmp", currentProcessId(),
+                  static_cast<unsigned>(random()));
     temporary_ = folder_ + tmpName;
     file_.emplace(FileStream::createNew(temporary_, finalPath_));
   }
@@ -67,8 +67,8 @@ class FolderSink : public EntrySink {
     file_->sync();
     file_->close();
     file_.reset();
-    if (::rename(temporary_.c_str(), finalPath_.c_str()) != 0) {
-      throw EFCreateError(finalPath_, errno);
+    if (const int err = renameReplacing(temporary_, finalPath_)) {
+      throw EFCreateError(finalPath_, err);
     }
     temporary_.clear();
   }
@@ -76,7 +76,7 @@ class FolderSink : public EntrySink {
  private:
   void discard() noexcept {
     file_.reset();
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (!temporary_.empty()) removeFile(temporary_);
     temporary_.clear();
   }
 

@@ -1,9 +1,5 @@
 #include "archive/archive_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -17,6 +13,7 @@
 #include "archive/stream.h"
 #include "archive/writer_parts.h"
 #include "archive/zlib_stream.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text_codec.h"
@@ -32,7 +29,7 @@ namespace archive {
 std::string temporaryPathBeside(const std::string& path) {
   std::random_device random;
   char suffix[48];
-  std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%08x", static_cast<long>(::getpid()),
+  std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%08x", currentProcessId(),
                 static_cast<unsigned>(random()));
   return path + suffix;
 }
@@ -71,7 +68,7 @@ void removeStaleTemporaries(const std::string& archivePath) {
       cut == std::string::npos ? archivePath : archivePath.substr(cut + 1);
   for (const std::string& name : folderEntryNames(folder)) {
     const long owner = temporaryOwner(name, archiveName);
-    if (owner == 0 || owner == static_cast<long>(::getpid()) || processRuns(owner)) continue;
+    if (owner == 0 || owner == currentProcessId() || processRuns(owner)) continue;
     removeIfNotInUse(folder + name);
   }
 }
@@ -79,19 +76,15 @@ void removeStaleTemporaries(const std::string& archivePath) {
 void syncFolderOf(const std::string& path) {
   const size_t cut = path.find_last_of('/');
   const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  syncFolder(folder);
 }
 
 void renameIntoPlace(FileStream& out, const std::string& temporary,
                      const std::string& archivePath) {
   out.sync();
   out.close();
-  if (::rename(temporary.c_str(), archivePath.c_str()) != 0) {
-    throw EFCreateError(archivePath, errno);
-  }
+  if (const int err = renameReplacing(temporary, archivePath))
+    throw EFCreateError(archivePath, err);
 }
 
 void writeEntryHeader(Stream& dest, const std::string& name, int32_t size) {
@@ -134,10 +127,10 @@ void checkSize(const std::string& path, int64_t size) {
 
 // Size of an input as the system reports it, before anything is opened for writing.
 int64_t statInput(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) throw EFOpenError(path, errno);
-  if (S_ISDIR(st.st_mode)) throw EFOpenError(path, EISDIR);
-  return st.st_size;
+  FileInfo info;
+  if (const int err = pathInfo(path, info)) throw EFOpenError(path, err);
+  if (info.isFolder) throw EFOpenError(path, EISDIR);
+  return info.size;
 }
 
 }  // namespace
@@ -152,7 +145,7 @@ void CompressFiles(const std::vector<std::string>& files, const std::string& arc
   removeStaleTemporaries(archivePath);
   const std::string temporary = temporaryPathBeside(archivePath);
   FileStream out = FileStream::createNew(temporary, archivePath);
-  markInUse(out.fd());
+  out.markInUse();
   try {
     unsigned char count[archive::kFieldSize];
     archive::putInt32(count, static_cast<int32_t>(files.size()));
@@ -177,7 +170,7 @@ void CompressFiles(const std::vector<std::string>& files, const std::string& arc
 
     archive::renameIntoPlace(out, temporary, archivePath);
   } catch (...) {
-    ::unlink(temporary.c_str());
+    removeFile(temporary);
     throw;
   }
   syncFolderOf(archivePath);

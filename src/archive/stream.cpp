@@ -1,9 +1,5 @@
 #include "archive/stream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -49,113 +45,95 @@ void Stream::writeBuffer(const void* buffer, size_t count) {
 
 namespace {
 
-int openOrErr(const std::string& path, int flags) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+bool isDiskFull(int err) {
+  return err == EFBIG || isNoSpaceError(err);
 }
 
 }  // namespace
 
 FileStream FileStream::create(const std::string& path, const std::string& shownPath) {
-  const int fd = openOrErr(path, O_RDWR | O_CREAT | O_TRUNC);
-  if (fd < 0) throw EFCreateError(shownPath.empty() ? path : shownPath, errno);
-  return FileStream(fd, path);
+  FileHandle file;
+  if (const int err = file.open(path, FileOpenMode::createOrTruncate)) {
+    throw EFCreateError(shownPath.empty() ? path : shownPath, err);
+  }
+  return FileStream(std::move(file), path);
 }
 
 FileStream FileStream::createNew(const std::string& path, const std::string& shownPath) {
-  const int fd = openOrErr(path, O_RDWR | O_CREAT | O_EXCL);
-  if (fd < 0) throw EFCreateError(shownPath.empty() ? path : shownPath, errno);
-  return FileStream(fd, path);
+  FileHandle file;
+  if (const int err = file.open(path, FileOpenMode::createNew)) {
+    throw EFCreateError(shownPath.empty() ? path : shownPath, err);
+  }
+  return FileStream(std::move(file), path);
 }
 
 FileStream FileStream::openRead(const std::string& path) {
-  const int fd = openOrErr(path, O_RDONLY);
-  if (fd < 0) throw EFOpenError(path, errno);
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw EFOpenError(path, EISDIR);
-  }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return FileStream(fd, path);
+  FileHandle file;
+  if (const int err = file.open(path, FileOpenMode::read)) throw EFOpenError(path, err);
+  FileInfo info;
+  if (file.info(info) == 0 && info.isFolder) throw EFOpenError(path, EISDIR);
+  file.adviseSequentialRead();
+  return FileStream(std::move(file), path);
 }
 
 FileStream::FileStream(FileStream&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), pos_(other.pos_) {}
+    : file_(std::move(other.file_)), path_(std::move(other.path_)), pos_(other.pos_) {}
 
 FileStream& FileStream::operator=(FileStream&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
+    file_ = std::move(other.file_);
     path_ = std::move(other.path_);
     pos_ = other.pos_;
   }
   return *this;
 }
 
-FileStream::~FileStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
+FileStream::~FileStream() = default;
 
 size_t FileStream::read(void* buffer, size_t count) {
-  if (fd_ < 0) throw EReadError();
-  for (;;) {
-    const ssize_t n = ::read(fd_, buffer, count);
-    if (n >= 0) {
-      pos_ += n;
-      return static_cast<size_t>(n);
-    }
-    if (errno != EINTR) throw EReadError();
-  }
+  if (!file_.isOpen()) throw EReadError();
+  const FileIo io = file_.read(buffer, count);
+  if (io.error != 0) throw EReadError();
+  pos_ += static_cast<int64_t>(io.bytes);
+  return io.bytes;
 }
 
 size_t FileStream::write(const void* buffer, size_t count) {
-  if (fd_ < 0) throw EWriteError();
-  const auto* p = static_cast<const unsigned char*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd_, p + done, count - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      pos_ += n;
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != ENOSPC && errno != EFBIG && errno != EDQUOT) throw EWriteError();
-    throw EWriteError(/*diskFull=*/true);
-  }
-  return done;
+  if (!file_.isOpen()) throw EWriteError();
+  const FileIo io = file_.write(buffer, count);
+  pos_ += static_cast<int64_t>(io.bytes);
+  if (io.error != 0) throw EWriteError(isDiskFull(io.error));
+  return io.bytes;
 }
 
 int64_t FileStream::seek(int64_t offset, SeekOrigin origin) {
   if (origin == SeekOrigin::Current && offset == 0) return pos_;
-  const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
-                     : origin == SeekOrigin::Current ? SEEK_CUR
-                                                     : SEEK_END;
-  const off_t r = ::lseek(fd_, offset, whence);
-  if (r < 0) throw EStreamError(systemErrorText(errno));
-  pos_ = r;
+  const FileSeekOrigin from = origin == SeekOrigin::Begin     ? FileSeekOrigin::begin
+                              : origin == SeekOrigin::Current ? FileSeekOrigin::current
+                                                              : FileSeekOrigin::end;
+  int64_t to = 0;
+  if (const int err = file_.seek(offset, from, to)) throw EStreamError(systemErrorText(err));
+  pos_ = to;
   return pos_;
 }
 
 int64_t FileStream::size() {
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) throw EStreamError(systemErrorText(errno));
-  return st.st_size;
+  FileInfo info;
+  if (const int err = file_.info(info)) throw EStreamError(systemErrorText(err));
+  return info.size;
 }
 
 void FileStream::sync() {
-  if (fd_ < 0) throw EWriteError();
-  if (::fdatasync(fd_) != 0) throw EWriteError(errno == ENOSPC || errno == EDQUOT);
+  if (!file_.isOpen()) throw EWriteError();
+  if (const int err = file_.syncData()) throw EWriteError(isNoSpaceError(err));
 }
 
 void FileStream::close() {
-  if (fd_ < 0) return;
-  const int r = ::close(std::exchange(fd_, -1));
-  if (r != 0 && errno != EINTR) throw EWriteError(errno == ENOSPC || errno == EDQUOT);
+  if (const int err = file_.close()) throw EWriteError(isNoSpaceError(err));
+}
+
+bool FileStream::markInUse() {
+  return file_.lockExclusive();
 }
 
 // ---- MemoryStream ----

@@ -1,5 +1,5 @@
 // Byte streams under the archive code: a small abstract stream (read, write, seek,
-// position, size), a stream over a POSIX file descriptor and one over memory.
+// position, size), a stream over a local file and one over memory.
 //
 // A stream object belongs to one thread at a time; none of them locks.
 #pragma once
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/file_handle.h"
 
 namespace dovra {
 
@@ -76,7 +77,7 @@ class FileStream : public Stream {
   // Creates the file, truncating an existing one; read and write access. Throws
   // EFCreateError naming `shownPath` (or `path` when empty).
   static FileStream create(const std::string& path, const std::string& shownPath = {});
-  // Creates a file that must not exist yet (O_EXCL); for temporary names.
+  // Creates a file that must not exist yet; for temporary names.
   static FileStream createNew(const std::string& path, const std::string& shownPath = {});
   // Opens an existing file for reading. Throws EFOpenError.
   static FileStream openRead(const std::string& path);
@@ -94,15 +95,19 @@ class FileStream : public Stream {
 
   // Forces written data to the device. Throws EWriteError.
   void sync();
-  // Closes the descriptor now. Throws EWriteError when the system reports a failure.
+  // Closes the file now. Throws EWriteError when the system reports a failure.
   void close();
-  int fd() const { return fd_; }
+  // Marks the file as in use by this process (see markInUse in platform/files.h): an
+  // exclusive advisory lock held until the file is closed. False when it is refused.
+  bool markInUse();
+  // The system's descriptor of the open file.
+  int fd() const { return static_cast<int>(file_.native()); }
   const std::string& path() const { return path_; }
 
  private:
-  FileStream(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  FileStream(FileHandle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
 
-  int fd_ = -1;
+  FileHandle file_;
   std::string path_;
   int64_t pos_ = 0;
 };

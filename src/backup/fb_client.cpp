@@ -1,10 +1,9 @@
 #include "backup/fb_client.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/dynamic_library.h"
 #include "platform/text_codec.h"
 
 namespace dovra {
@@ -52,8 +51,9 @@ bool isValidUtf8(std::string_view text) {
 }
 
 template <typename Fn>
-void resolve(void* library, const std::string& name, const char* symbol, Fn& target) {
-  void* address = dlsym(library, symbol);
+void resolve(const DynamicLibrary& library, const std::string& name, const char* symbol,
+             Fn& target) {
+  void* address = library.symbol(symbol);
   if (address == nullptr) {
     throw Exception("Entry point " + std::string(symbol) + " not found in " + name);
   }
@@ -80,47 +80,45 @@ std::string FbClient::notFoundMessage(const std::string& name) {
 
 std::unique_ptr<FbClient> FbClient::load(const std::string& name) {
   useUtf8CharacterType();  // the library converts file names through the locale
-  void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) throw Exception(notFoundMessage(name));
+  DynamicLibrary library;
+  if (!library.load(name)) throw Exception(notFoundMessage(name));
   std::unique_ptr<FbClient> client(new FbClient());
   client->name_ = name;
-  try {
 #define DOVRA_RESOLVE(fn) resolve(library, name, #fn, client->fn)
-    DOVRA_RESOLVE(isc_attach_database);
-    DOVRA_RESOLVE(isc_detach_database);
-    DOVRA_RESOLVE(isc_drop_database);
-    DOVRA_RESOLVE(isc_database_info);
-    DOVRA_RESOLVE(isc_start_transaction);
-    DOVRA_RESOLVE(isc_commit_transaction);
-    DOVRA_RESOLVE(isc_commit_retaining);
-    DOVRA_RESOLVE(isc_rollback_transaction);
-    DOVRA_RESOLVE(isc_dsql_allocate_statement);
-    DOVRA_RESOLVE(isc_dsql_prepare);
-    DOVRA_RESOLVE(isc_dsql_describe);
-    DOVRA_RESOLVE(isc_dsql_describe_bind);
-    DOVRA_RESOLVE(isc_dsql_sql_info);
-    DOVRA_RESOLVE(isc_dsql_execute);
-    DOVRA_RESOLVE(isc_dsql_execute2);
-    DOVRA_RESOLVE(isc_dsql_execute_immediate);
-    DOVRA_RESOLVE(isc_dsql_fetch);
-    DOVRA_RESOLVE(isc_dsql_free_statement);
-    DOVRA_RESOLVE(isc_open_blob2);
-    DOVRA_RESOLVE(isc_create_blob2);
-    DOVRA_RESOLVE(isc_get_segment);
-    DOVRA_RESOLVE(isc_put_segment);
-    DOVRA_RESOLVE(isc_close_blob);
-    DOVRA_RESOLVE(isc_cancel_blob);
-    DOVRA_RESOLVE(isc_service_attach);
-    DOVRA_RESOLVE(isc_service_detach);
-    DOVRA_RESOLVE(isc_service_start);
-    DOVRA_RESOLVE(isc_service_query);
-    DOVRA_RESOLVE(fb_interpret);
-    DOVRA_RESOLVE(isc_sqlcode);
+  DOVRA_RESOLVE(isc_attach_database);
+  DOVRA_RESOLVE(isc_detach_database);
+  DOVRA_RESOLVE(isc_drop_database);
+  DOVRA_RESOLVE(isc_database_info);
+  DOVRA_RESOLVE(isc_start_transaction);
+  DOVRA_RESOLVE(isc_commit_transaction);
+  DOVRA_RESOLVE(isc_commit_retaining);
+  DOVRA_RESOLVE(isc_rollback_transaction);
+  DOVRA_RESOLVE(isc_dsql_allocate_statement);
+  DOVRA_RESOLVE(isc_dsql_prepare);
+  DOVRA_RESOLVE(isc_dsql_describe);
+  DOVRA_RESOLVE(isc_dsql_describe_bind);
+  DOVRA_RESOLVE(isc_dsql_sql_info);
+  DOVRA_RESOLVE(isc_dsql_execute);
+  DOVRA_RESOLVE(isc_dsql_execute2);
+  DOVRA_RESOLVE(isc_dsql_execute_immediate);
+  DOVRA_RESOLVE(isc_dsql_fetch);
+  DOVRA_RESOLVE(isc_dsql_free_statement);
+  DOVRA_RESOLVE(isc_open_blob2);
+  DOVRA_RESOLVE(isc_create_blob2);
+  DOVRA_RESOLVE(isc_get_segment);
+  DOVRA_RESOLVE(isc_put_segment);
+  DOVRA_RESOLVE(isc_close_blob);
+  DOVRA_RESOLVE(isc_cancel_blob);
+  DOVRA_RESOLVE(isc_service_attach);
+  DOVRA_RESOLVE(isc_service_detach);
+  DOVRA_RESOLVE(isc_service_start);
+  DOVRA_RESOLVE(isc_service_query);
+  DOVRA_RESOLVE(fb_interpret);
+  DOVRA_RESOLVE(isc_sqlcode);
 #undef DOVRA_RESOLVE
-  } catch (...) {
-    dlclose(library);
-    throw;
-  }
+  // A missing entry point unloads the library again (the destructor); a complete client
+  // keeps it for the rest of the process.
+  library.release();
   return client;
 }
 

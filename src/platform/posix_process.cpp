@@ -38,4 +38,8 @@ bool processRuns(long pid) {
   return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
+long currentProcessId() {
+  return static_cast<long>(::getpid());
+}
+
 }  // namespace dovra

@@ -16,4 +16,7 @@ bool startDetached(const std::string& path);
 // user's process) counts as running.
 bool processRuns(long pid);
 
+// The id of this process, as processRuns takes it.
+long currentProcessId();
+
 }  // namespace dovra

@@ -1,9 +1,5 @@
 #include "transfer/daily_upload.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -18,6 +14,8 @@
 #include "backup/fb_client.h"
 #include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/file_handle.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/http_get.h"
 #include "platform/paths.h"
@@ -49,15 +47,12 @@ class RunningFlag {
 // Opens the archive for the run: read-only, with a shared advisory lock (a writer that
 // locks exclusively keeps us out while it writes in place; one that holds the lock now
 // makes the open fail, and the next run tries again).
-int openArchive(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw EInOutError::fromErrno(errno);
-  if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
-    const int err = errno;
-    ::close(fd);
-    throw EInOutError::fromErrno(err);
-  }
-  return fd;
+FileHandle openArchive(const std::string& path) {
+  FileHandle file;
+  if (const int err = file.open(path, FileOpenMode::read)) throw EInOutError::fromErrno(err);
+  int err = 0;
+  if (!file.lockShared(&err)) throw EInOutError::fromErrno(err);
+  return file;
 }
 
 std::string readRecord(const std::string& path) {
@@ -133,35 +128,31 @@ std::string uploadRecordPath(const std::string& archivePath) {
   return archivePath + ".upload";
 }
 
-std::string describeUploadOrigin(int fd, const std::string& remotePath) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw EInOutError::fromErrno(errno);
+std::string describeUploadOrigin(FileHandle& file, const std::string& remotePath) {
+  FileInfo info;
+  if (const int err = file.info(info)) throw EInOutError::fromErrno(err);
   std::vector<unsigned char> head(kDigestBytes);
   size_t have = 0;
   while (have < head.size()) {
-    const ssize_t n = ::pread(fd, head.data() + have, head.size() - have, static_cast<off_t>(have));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw EInOutError::fromErrno(errno);
-    if (n == 0) break;
-    have += static_cast<size_t>(n);
+    const FileIo io =
+        file.readAt(head.data() + have, head.size() - have, static_cast<int64_t>(have));
+    if (io.error != 0) throw EInOutError::fromErrno(io.error);
+    if (io.bytes == 0) break;
+    have += io.bytes;
   }
   const uLong digest = ::crc32(::crc32(0L, Z_NULL, 0), head.data(), static_cast<uInt>(have));
-  return "size=" + std::to_string(st.st_size) + "\nmtime=" + std::to_string(st.st_mtim.tv_sec) +
-         "." + std::to_string(st.st_mtim.tv_nsec) + "\nhead-crc32=" + std::to_string(digest) +
+  return "size=" + std::to_string(info.size) + "\nmtime=" + std::to_string(info.modifiedSeconds) +
+         "." + std::to_string(info.modifiedNanoseconds) + "\nhead-crc32=" + std::to_string(digest) +
          "\nremote=" + remotePath + "\n";
 }
 
 void recordUploadStart(const std::string& archivePath, const std::string& remotePath) {
-  const int fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw EInOutError::fromErrno(errno);
-  std::string text;
-  try {
-    text = describeUploadOrigin(fd, remotePath);
-  } catch (...) {
-    ::close(fd);
-    throw;
+  FileHandle file;
+  if (const int err = file.open(archivePath, FileOpenMode::read)) {
+    throw EInOutError::fromErrno(err);
   }
-  ::close(fd);
+  const std::string text = describeUploadOrigin(file, remotePath);
+  file.close();
   writeFileAtomically(uploadRecordPath(archivePath), text);
 }
 
@@ -228,15 +219,9 @@ void TFTP::run() {
 
     if (fileExists(archive)) {
       log("Arquivo existe");
-      const int fd = openArchive(archive);
-      std::string origin;
-      try {
-        origin = describeUploadOrigin(fd, folder + "/" + temporary);
-      } catch (...) {
-        ::close(fd);
-        throw;
-      }
-      source = std::make_unique<FileUploadSource>(fd);
+      FileHandle file = openArchive(archive);
+      const std::string origin = describeUploadOrigin(file, folder + "/" + temporary);
+      source = std::make_unique<FileUploadSource>(std::move(file));
       log("Arquivo lido");
 
       int64_t remote = 0;
@@ -313,7 +298,7 @@ void TFTP::run() {
         }
         if (renamed) {
           log("Arquivo novo renomeado");
-          ::unlink(recordPath.c_str());
+          removeFile(recordPath);
           try {
             recordUploadDay(db);
           } catch (const std::exception& e) {

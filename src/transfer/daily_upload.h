@@ -39,6 +39,7 @@
 
 #include <string>
 
+#include "platform/file_handle.h"
 #include "shell/run_state.h"
 
 namespace dovra {
@@ -64,10 +65,10 @@ class TFTP {
 // The path of the resume record of an archive: archivePath + ".upload".
 std::string uploadRecordPath(const std::string& archivePath);
 
-// The resume record's text for the archive open on `fd`, sent to `remotePath` (the
+// The resume record's text for the archive open in `file`, sent to `remotePath` (the
 // company folder, "/" and the remote temporary's name). Throws EInOutError when the
 // archive cannot be read.
-std::string describeUploadOrigin(int fd, const std::string& remotePath);
+std::string describeUploadOrigin(FileHandle& file, const std::string& remotePath);
 
 // Records that an upload of the archive at `archivePath` to `remotePath` starts from its
 // first byte (what a run does before it sends a whole archive). Throws EInOutError or

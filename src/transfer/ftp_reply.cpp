@@ -1,11 +1,11 @@
 #include "transfer/ftp_reply.h"
 
-#include <arpa/inet.h>
-
 #include <cctype>
 #include <charconv>
 #include <cstring>
 #include <regex>
+
+#include "platform/socket.h"
 
 namespace dovra {
 
@@ -121,10 +121,9 @@ AddressClass classify(const uint8_t a[4]) {
 }  // namespace
 
 std::string chooseDataHost(const PasvAddress& pasv, const std::string& controlPeerHost) {
-  in_addr peer{};
-  if (inet_pton(AF_INET, controlPeerHost.c_str(), &peer) != 1) return pasv.hostText();
-  uint8_t peerBytes[4];
-  std::memcpy(peerBytes, &peer.s_addr, 4);
+  Ipv4Address peer;
+  if (!parseIpv4Address(controlPeerHost, peer)) return pasv.hostText();
+  const uint8_t* peerBytes = peer.bytes;
   const AddressClass pasvClass = classify(pasv.host);
   const AddressClass peerClass = classify(peerBytes);
   if (pasvClass == AddressClass::unusable) return controlPeerHost;

@@ -1,16 +1,5 @@
 #include "transfer/ftp_session.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -19,6 +8,8 @@
 #include <filesystem>
 #include <random>
 #include <vector>
+
+#include "platform/file_system.h"
 
 namespace dovra {
 
@@ -37,40 +28,16 @@ int chunkSize(int configured) {
   return configured > 0 ? configured : kDefaultBufferSize;
 }
 
-void closeFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
-// Writes all bytes to a local file descriptor.
-void writeFile(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw EInOutError::fromErrno(errno);
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
+// Writes all bytes to a local file.
+void writeFile(FileHandle& file, const char* data, size_t size) {
+  const FileIo io = file.write(data, size);
+  if (io.error != 0) throw EInOutError::fromErrno(io.error);
 }
 
 // Moves a finished download into place without replacing a file that appeared meanwhile.
-void renameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-  int err = errno;
-  if (err == EINVAL || err == ENOSYS) {
-    // File systems without RENAME_NOREPLACE: a hard link fails on an existing target too.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      ::unlink(from.c_str());
-      return;
-    }
-    err = errno;
-    if (err == EPERM || err == ENOTSUP) {
-      struct stat st {};
-      if (::lstat(to.c_str(), &st) == 0) throw EIdFTPFileAlreadyExists();
-      if (::rename(from.c_str(), to.c_str()) == 0) return;
-      err = errno;
-    }
-  }
+void moveIntoPlace(const std::string& from, const std::string& to) {
+  const int err = renameNoReplace(from, to, NoReplaceFallback::checkThenRename);
+  if (err == 0) return;
   if (err == EEXIST) throw EIdFTPFileAlreadyExists();
   throw EInOutError::fromErrno(err);
 }
@@ -86,34 +53,32 @@ class PartialFile {
       std::snprintf(suffix, sizeof suffix, ".%06x.part",
                     static_cast<unsigned>(random() & 0xFFFFFF));
       path_ = target + suffix;
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ >= 0) return;
-      if (errno != EEXIST) throw EInOutError::fromErrno(errno);
+      const int err = file_.open(path_, FileOpenMode::createNewWriteOnly);
+      if (err == 0) return;
+      if (err != EEXIST) throw EInOutError::fromErrno(err);
     }
     throw EInOutError::fromErrno(EEXIST);
   }
   ~PartialFile() {
-    closeFd(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
+    file_.close();
+    if (!path_.empty()) removeFile(path_);
   }
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
 
-  int fd() const { return fd_; }
+  FileHandle& file() { return file_; }
 
   // Flushes the bytes to disk and renames the file to target.
   void commit(const std::string& target) {
-    if (::fsync(fd_) != 0) throw EInOutError::fromErrno(errno);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) throw EInOutError::fromErrno(errno);
-    renameNoReplace(path_, target);
+    if (const int err = file_.sync()) throw EInOutError::fromErrno(err);
+    if (const int err = file_.close()) throw EInOutError::fromErrno(err);
+    moveIntoPlace(path_, target);
     path_.clear();
   }
 
  private:
   std::string path_;
-  int fd_ = -1;
+  FileHandle file_;
 };
 
 }  // namespace
@@ -131,14 +96,12 @@ class TIdFTP::Busy {
     std::lock_guard<std::mutex> guard(session_.stateMutex_);
     session_.busy_ = false;
     if (session_.closeRequested_ || session_.abortRequested_) {
-      closeFd(session_.dataFd_);
-      closeFd(session_.controlFd_);
+      session_.data_.close();
+      session_.control_.close();
       session_.connected_ = false;
       session_.closeRequested_ = false;
       session_.abortRequested_ = false;
-      uint64_t count;
-      while (::read(session_.wakeFd_, &count, sizeof count) > 0) {
-      }
+      session_.wake_.clear();
     }
   }
   Busy(const Busy&) = delete;
@@ -149,14 +112,12 @@ class TIdFTP::Busy {
 };
 
 TIdFTP::TIdFTP() {
-  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ < 0) throw EIdSocketError::fromErrno(errno);
+  if (const int err = wake_.open()) throw EIdSocketError::fromErrno(err);
 }
 
 TIdFTP::~TIdFTP() {
-  closeFd(dataFd_);
-  closeFd(controlFd_);
-  closeFd(wakeFd_);
+  data_.close();
+  control_.close();
 }
 
 int TIdFTP::readTimeoutMs() const {
@@ -206,7 +167,7 @@ void TIdFTP::throwInterrupted() {
   throw EIdNotConnected();
 }
 
-TIdFTP::Wait TIdFTP::await(int fd, short events, int timeoutMs) {
+TIdFTP::Wait TIdFTP::await(const TcpSocket& socket, SocketDirection direction, int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     if (interrupted()) throwInterrupted();
@@ -217,96 +178,80 @@ TIdFTP::Wait TIdFTP::await(int fd, short events, int timeoutMs) {
       if (left <= 0) return Wait::timedOut;
       waitMs = static_cast<int>(left);
     }
-    pollfd fds[2] = {{fd, events, 0}, {wakeFd_, POLLIN, 0}};
-    const int n = ::poll(fds, 2, waitMs);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EIdSocketError::fromErrno(errno);
+    const CancellableWait::Result result = wake_.wait(socket, direction, waitMs);
+    switch (result.outcome) {
+      case CancellableWait::Outcome::failed:
+        throw EIdSocketError::fromErrno(result.error);
+      case CancellableWait::Outcome::cancelled:
+        if (interrupted()) throwInterrupted();
+        wake_.clear();
+        break;
+      case CancellableWait::Outcome::ready:
+        return Wait::ready;
+      case CancellableWait::Outcome::nothing:
+        break;
     }
-    if (fds[1].revents) {
-      if (interrupted()) throwInterrupted();
-      uint64_t count;
-      while (::read(wakeFd_, &count, sizeof count) > 0) {
-      }
-      continue;
-    }
-    if (n > 0) return Wait::ready;
   }
 }
 
 void TIdFTP::dropConnection() {
   std::lock_guard<std::mutex> guard(stateMutex_);
-  closeFd(dataFd_);
-  closeFd(controlFd_);
+  data_.close();
+  control_.close();
   connected_ = false;
 }
 
 void TIdFTP::closeData() {
   std::lock_guard<std::mutex> guard(stateMutex_);
-  closeFd(dataFd_);
+  data_.close();
 }
 
-int TIdFTP::connectTo(const std::string& host, int port, int timeoutMs, int TIdFTP::*slot) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) {
-    if (rc == EAI_SYSTEM) throw EIdSocketError::fromErrno(errno);
-    std::string text = ::gai_strerror(rc);
+TcpSocket& TIdFTP::connectTo(const std::string& host, int port, int timeoutMs,
+                             TcpSocket TIdFTP::*slot) {
+  const HostAddresses found = resolveIpv4(host);
+  if (found.error != 0) {
+    if (found.systemError) throw EIdSocketError::fromErrno(found.error);
+    std::string text = found.errorText;
     if (text.empty() || text.back() != '.') text += '.';
-    throw EIdSocketError(rc, text);
+    throw EIdSocketError(found.error, text);
   }
-  std::vector<sockaddr_in> addresses;
-  for (addrinfo* ai = found; ai; ai = ai->ai_next) {
-    sockaddr_in address{};
-    std::memcpy(&address, ai->ai_addr, sizeof address);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    addresses.push_back(address);
-  }
-  ::freeaddrinfo(found);
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   int lastError = EHOSTUNREACH;
-  for (const auto& address : addresses) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw EIdSocketError::fromErrno(errno);
+  TcpSocket& socket = this->*slot;
+  for (const auto& address : found.addresses) {
+    TcpSocket fresh;
+    if (const int err = fresh.open()) throw EIdSocketError::fromErrno(err);
     {
       std::lock_guard<std::mutex> guard(stateMutex_);
-      closeFd(this->*slot);
-      this->*slot = fd;
+      socket = std::move(fresh);
     }
     auto giveUp = [&] {
       std::lock_guard<std::mutex> guard(stateMutex_);
-      closeFd(this->*slot);
+      socket.close();
     };
-    int err = 0;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      err = errno;
-      if (err == EINPROGRESS || err == EINTR) {
-        int left = -1;
-        if (timeoutMs > 0) {
-          left = static_cast<int>(std::max<int64_t>(
-              0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                     .count()));
-        }
-        Wait outcome;
-        try {
-          outcome = await(fd, POLLOUT, left);
-        } catch (...) {
-          giveUp();
-          throw;
-        }
-        if (outcome == Wait::timedOut) {
-          giveUp();
-          throw EIdConnectTimeout();
-        }
-        socklen_t len = sizeof err;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    int err = socket.startConnect(address, port);
+    if (err == EINPROGRESS) {
+      int left = -1;
+      if (timeoutMs > 0) {
+        left = static_cast<int>(std::max<int64_t>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                   .count()));
       }
+      Wait outcome;
+      try {
+        outcome = await(socket, SocketDirection::writable, left);
+      } catch (...) {
+        giveUp();
+        throw;
+      }
+      if (outcome == Wait::timedOut) {
+        giveUp();
+        throw EIdConnectTimeout();
+      }
+      err = socket.connectResult();
     }
-    if (err == 0) return fd;
+    if (err == 0) return socket;
     giveUp();
     lastError = err;
   }
@@ -322,17 +267,18 @@ void TIdFTP::sendLine(const std::string& line) {
   size_t sent = 0;
   try {
     while (sent < bytes.size()) {
-      const ssize_t n = ::send(controlFd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n >= 0) {
-        sent += static_cast<size_t>(n);
+      const SocketIo io = control_.send(bytes.data() + sent, bytes.size() - sent);
+      if (!io.wouldBlock && io.error == 0) {
+        sent += io.bytes;
         continue;
       }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      if (io.error != 0) {
         if (interrupted()) throwInterrupted();
-        throw EIdSocketError::fromErrno(errno);
+        throw EIdSocketError::fromErrno(io.error);
       }
-      if (await(controlFd_, POLLOUT, readTimeoutMs()) == Wait::timedOut) throw EIdReadTimeout();
+      if (await(control_, SocketDirection::writable, readTimeoutMs()) == Wait::timedOut) {
+        throw EIdReadTimeout();
+      }
     }
   } catch (...) {
     dropConnection();
@@ -356,21 +302,22 @@ std::string TIdFTP::readLine() {
     }
     scanned = readBuffer_.size();
     if (readBuffer_.size() > maxLength + 1) throw EIdReadLnMaxLineLengthExceeded();
-    const ssize_t n = ::recv(controlFd_, chunk.data(), chunk.size(), 0);
-    if (n > 0) {
-      readBuffer_.append(chunk.data(), static_cast<size_t>(n));
+    const SocketIo io = control_.receive(chunk.data(), chunk.size());
+    if (io.bytes > 0) {
+      readBuffer_.append(chunk.data(), io.bytes);
       continue;
     }
-    if (n == 0) {
+    if (io.error != 0) {
+      if (interrupted()) throwInterrupted();
+      throw EIdSocketError::fromErrno(io.error);
+    }
+    if (!io.wouldBlock) {
       if (interrupted()) throwInterrupted();
       throw EIdConnClosedGracefully();
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      if (interrupted()) throwInterrupted();
-      throw EIdSocketError::fromErrno(errno);
+    if (await(control_, SocketDirection::readable, readTimeoutMs()) == Wait::timedOut) {
+      throw EIdReadTimeout();
     }
-    if (await(controlFd_, POLLIN, readTimeoutMs()) == Wait::timedOut) throw EIdReadTimeout();
   }
 }
 
@@ -405,16 +352,9 @@ void TIdFTP::OpenSession(bool login, int timeoutMs) {
   Busy busy(*this);
   if (Connected()) throw EIdAlreadyConnected();
   try {
-    const int fd = connectTo(Host, Port, timeoutMs > 0 ? timeoutMs : -1, &TIdFTP::controlFd_);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    char text[INET_ADDRSTRLEN] = "";
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0) {
-      ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    }
-    controlPeer_ = text;
+    TcpSocket& control = connectTo(Host, Port, timeoutMs > 0 ? timeoutMs : -1, &TIdFTP::control_);
+    control.disableDelay();
+    controlPeer_ = control.peerAddressText();
     readBuffer_.clear();
     {
       std::lock_guard<std::mutex> guard(stateMutex_);
@@ -450,29 +390,26 @@ void TIdFTP::CloseSession() {
   if (busy_) {
     // The owner is blocked inside an operation: wake it; it closes the sockets itself.
     closeRequested_ = true;
-    if (dataFd_ >= 0) ::shutdown(dataFd_, SHUT_RDWR);
-    if (controlFd_ >= 0) ::shutdown(controlFd_, SHUT_RDWR);
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    data_.shutdownBoth();
+    control_.shutdownBoth();
+    wake_.cancel();
     return;
   }
-  closeFd(dataFd_);
-  closeFd(controlFd_);
+  data_.close();
+  control_.close();
 }
 
 void TIdFTP::Abort() {
   std::lock_guard<std::mutex> guard(stateMutex_);
-  if (!busy_ || dataFd_ < 0) return;
+  if (!busy_ || !data_.isOpen()) return;
   abortRequested_ = true;
-  if (controlFd_ >= 0 && controlWriteMutex_.try_lock()) {
+  if (control_.isOpen() && controlWriteMutex_.try_lock()) {
     static const char abor[] = "ABOR\r\n";
-    [[maybe_unused]] const ssize_t n =
-        ::send(controlFd_, abor, sizeof abor - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    control_.send(abor, sizeof abor - 1);
     controlWriteMutex_.unlock();
   }
-  ::shutdown(dataFd_, SHUT_RDWR);
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  data_.shutdownBoth();
+  wake_.cancel();
 }
 
 void TIdFTP::EnterFolder(const std::string& name) {
@@ -515,7 +452,7 @@ void TIdFTP::transfer(const std::string& line, std::initializer_list<int> prelim
   // The data connection is made before the transfer command, so a refused connection
   // leaves nothing pending on the control connection.
   try {
-    connectTo(dataHost, address->port, readTimeoutMs(), &TIdFTP::dataFd_);
+    connectTo(dataHost, address->port, readTimeoutMs(), &TIdFTP::data_);
   } catch (const EIdConnectTimeout&) {
     dropConnection();
     throw;
@@ -559,17 +496,16 @@ void TIdFTP::sendStream(UploadSource& stream) {
     if (count == 0) throw EIdNoDataToRead();
     size_t offset = 0;
     while (offset < count) {
-      const ssize_t n = ::send(dataFd_, chunk.data() + offset, count - offset, MSG_NOSIGNAL);
-      if (n >= 0) {
-        offset += static_cast<size_t>(n);
+      const SocketIo io = data_.send(chunk.data() + offset, count - offset);
+      if (!io.wouldBlock && io.error == 0) {
+        offset += io.bytes;
         continue;
       }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      if (io.error != 0) {
         if (interrupted()) throwInterrupted();
-        throw EIdSocketError::fromErrno(errno);
+        throw EIdSocketError::fromErrno(io.error);
       }
-      if (await(dataFd_, POLLOUT, readTimeoutMs()) == Wait::timedOut) {
+      if (await(data_, SocketDirection::writable, readTimeoutMs()) == Wait::timedOut) {
         dropConnection();
         throw EIdReadTimeout();
       }
@@ -579,23 +515,22 @@ void TIdFTP::sendStream(UploadSource& stream) {
   }
 }
 
-int64_t TIdFTP::receiveInto(int fileFd) {
+int64_t TIdFTP::receiveInto(FileHandle& file) {
   std::vector<char> chunk(static_cast<size_t>(chunkSize(RecvBufferSize)));
   int64_t received = 0;
   for (;;) {
-    const ssize_t n = ::recv(dataFd_, chunk.data(), chunk.size(), 0);
-    if (n > 0) {
-      writeFile(fileFd, chunk.data(), static_cast<size_t>(n));
-      received += n;
+    const SocketIo io = data_.receive(chunk.data(), chunk.size());
+    if (io.bytes > 0) {
+      writeFile(file, chunk.data(), io.bytes);
+      received += static_cast<int64_t>(io.bytes);
       continue;
     }
-    if (n == 0) break;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    if (io.error != 0) {
       if (interrupted()) throwInterrupted();
-      throw EIdSocketError::fromErrno(errno);
+      throw EIdSocketError::fromErrno(io.error);
     }
-    if (await(dataFd_, POLLIN, readTimeoutMs()) == Wait::timedOut) {
+    if (!io.wouldBlock) break;
+    if (await(data_, SocketDirection::readable, readTimeoutMs()) == Wait::timedOut) {
       dropConnection();
       throw EIdReadTimeout();
     }
@@ -622,12 +557,12 @@ void TIdFTP::UploadFile(const std::string& localPath, const std::string& name, b
 
 void TIdFTP::DownloadFile(const std::string& name, const std::string& localPath) {
   Busy busy(*this);
-  struct stat st {};
-  if (::lstat(localPath.c_str(), &st) == 0) throw EIdFTPFileAlreadyExists();
+  FileInfo existing;
+  if (pathInfo(localPath, existing, /*followLinks=*/false) == 0) throw EIdFTPFileAlreadyExists();
   requireConnected();
   PartialFile partial(localPath);
   transfer("RETR " + name, {125, 150, 154}, [&](const FtpReply& preliminary) {
-    const int64_t received = receiveInto(partial.fd());
+    const int64_t received = receiveInto(partial.file());
     const auto announced = announcedTransferSize(preliminary);
     if (announced && *announced != received) {
       throw EIdException("Transfer incomplete: " + std::to_string(received) + " of " +

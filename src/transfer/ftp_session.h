@@ -23,6 +23,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/file_handle.h"
+#include "platform/socket.h"
 #include "transfer/ftp_errors.h"
 #include "transfer/ftp_reply.h"
 #include "transfer/ftp_stream.h"
@@ -124,10 +126,10 @@ class TIdFTP {
 
   int readTimeoutMs() const;
   void requireConnected() const;
-  Wait await(int fd, short events, int timeoutMs);
+  Wait await(const TcpSocket& socket, SocketDirection direction, int timeoutMs);
   [[noreturn]] void throwInterrupted();
   bool interrupted() const;
-  int connectTo(const std::string& host, int port, int timeoutMs, int TIdFTP::*slot);
+  TcpSocket& connectTo(const std::string& host, int port, int timeoutMs, TcpSocket TIdFTP::*slot);
   void dropConnection();
   void closeData();
   void sendLine(const std::string& line);
@@ -138,16 +140,17 @@ class TIdFTP {
   void transfer(const std::string& line, std::initializer_list<int> preliminary,
                 const DataPhase& dataPhase);
   void sendStream(UploadSource& stream);
-  int64_t receiveInto(int fileFd);
+  int64_t receiveInto(FileHandle& file);
   void uploadStream(UploadSource& stream, const std::string& name, bool append);
 
   std::mutex jobMutex_;
 
-  // Guards the descriptors and flags below and the stored replies.
+  // Guards the sockets and flags below and the stored replies. The owner sends and
+  // receives on the sockets without it; other threads only shut them down, under it.
   mutable std::mutex stateMutex_;
-  int controlFd_ = -1;
-  int dataFd_ = -1;
-  int wakeFd_ = -1;  // eventfd that interrupts the owner's waits
+  TcpSocket control_;
+  TcpSocket data_;
+  CancellableWait wake_;  // interrupts the owner's waits
   bool connected_ = false;
   bool busy_ = false;
   bool closeRequested_ = false;

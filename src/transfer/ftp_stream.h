@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_handle.h"
+
 namespace dovra {
 
 class UploadSource {
@@ -26,11 +28,10 @@ class UploadSource {
 class FileUploadSource : public UploadSource {
  public:
   explicit FileUploadSource(const std::string& path);
-  // Takes over a descriptor opened for reading (the source closes it, which also ends any
-  // lock taken on it). Throws EInOutError when its size cannot be read; the descriptor is
-  // closed then too.
-  explicit FileUploadSource(int fd);
-  ~FileUploadSource() override;
+  // Takes over a file opened for reading (the source closes it, which also ends any lock
+  // taken on it). Throws EInOutError when its size cannot be read; the file is closed then
+  // too.
+  explicit FileUploadSource(FileHandle file);
   FileUploadSource(const FileUploadSource&) = delete;
   FileUploadSource& operator=(const FileUploadSource&) = delete;
 
@@ -40,7 +41,7 @@ class FileUploadSource : public UploadSource {
   size_t read(char* buffer, size_t count) override;
 
  private:
-  int fd_ = -1;
+  FileHandle file_;
   int64_t size_ = 0;
   int64_t position_ = 0;
 };

@@ -1,9 +1,5 @@
 #include "transfer/nfe_export.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -16,6 +12,8 @@
 
 #include "backup/erp_statements.h"
 #include "platform/error.h"
+#include "platform/file_handle.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
@@ -73,35 +71,23 @@ void makeFolders(const std::string& folder) {
 // flushed, then renamed into place without replacing anything.
 void writeIfMissing(const std::string& path, std::string_view bytes) {
   const std::string temporary = uniqueTemporaryBeside(path);
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) throw EInOutError::fromErrno(errno);
+  FileHandle file;
+  if (const int err = file.open(temporary, FileOpenMode::createNewWriteOnly, 0644)) {
+    throw EInOutError::fromErrno(err);
+  }
   const auto fail = [&](int err) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
+    file.close();
+    removeFile(temporary);
     throw EInOutError::fromErrno(err);
   };
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(errno);
-    done += static_cast<size_t>(n);
-  }
-  if (::fdatasync(fd) != 0) fail(errno);
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(temporary.c_str());
+  if (const FileIo io = file.write(bytes.data(), bytes.size()); io.error != 0) fail(io.error);
+  if (const int err = file.syncData()) fail(err);
+  if (const int err = file.close()) {
+    removeFile(temporary);
     throw EInOutError::fromErrno(err);
   }
-  int err = 0;
-  if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
-    err = errno;
-    if (err == EINVAL || err == ENOSYS) {
-      // A file system without the no-replace rename: a hard link never replaces either.
-      err = ::link(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
-    }
-  }
-  ::unlink(temporary.c_str());
+  const int err = renameNoReplace(temporary, path);
+  if (err != 0) removeFile(temporary);
   if (err != 0 && err != EEXIST) throw EInOutError::fromErrno(err);
 }
 
@@ -224,10 +210,10 @@ bool storedWhole(TIdFTP& ftp, const std::string& name, const std::string& localF
     ftp.DownloadFile(name, copy);
     stored = readWholeFile(copy);
   } catch (...) {
-    ::unlink(copy.c_str());
+    removeFile(copy);
     throw;
   }
-  ::unlink(copy.c_str());
+  removeFile(copy);
   return stored == bytes;
 }
 

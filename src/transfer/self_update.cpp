@@ -1,11 +1,10 @@
 #include "transfer/self_update.h"
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <mutex>
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "shell/form1.h"
@@ -42,7 +41,7 @@ void checkForUpdate(TForm1& form) {
     ftp.OpenSession(true, kConnectLimitMs);
     ftp.EnterFolder("/");
     ftp.EnterFolder("exe");
-    if (fileExists(updater)) ::unlink(updater.c_str());
+    if (fileExists(updater)) removeFile(updater);
     ftp.DownloadFile(kUpdater, updater);
   } catch (const std::exception&) {
     ftp.CloseSession();

@@ -38,11 +38,9 @@ TEST(CnpjFolder, FormattedTextsBecomeTheirDigitsAndNoUsableCnpjTheFallback) {
 class UploadRecordTest : public ::testing::Test {
  protected:
   std::string describe(const std::string& remote = "f/ERP.zlib_temp") {
-    const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_GE(fd, 0);
-    const std::string text = describeUploadOrigin(fd, remote);
-    ::close(fd);
-    return text;
+    FileHandle file;
+    EXPECT_EQ(file.open(archive, FileOpenMode::read), 0);
+    return describeUploadOrigin(file, remote);
   }
   test::TempDir dir{"record"};
   std::string archive = dir.file("ERP.zlib");

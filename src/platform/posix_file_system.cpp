@@ -1,0 +1,54 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/file_system.h"
+
+namespace dovra {
+
+int renameReplacing(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int renameNoReplace(const std::string& from, const std::string& to, NoReplaceFallback fallback) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  int err = errno;
+  if (err != EINVAL && err != ENOSYS) return err;
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  err = errno;
+  if (fallback == NoReplaceFallback::fail || (err != EPERM && err != ENOTSUP)) return err;
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int removeFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+int pathInfo(const std::string& path, FileInfo& out, bool followLinks) {
+  struct stat st {};
+  const int r = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+  if (r != 0) return errno;
+  out.size = st.st_size;
+  out.isFolder = S_ISDIR(st.st_mode);
+  out.isRegular = S_ISREG(st.st_mode);
+  out.modifiedSeconds = st.st_mtim.tv_sec;
+  out.modifiedNanoseconds = st.st_mtim.tv_nsec;
+  return 0;
+}
+
+void syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace dovra
