@@ -132,10 +132,9 @@ HWND Win32MainWindow::makePage(const char* name, const wchar_t* caption) {
   SendMessageW(tabs_, TCM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   SendMessageW(tabs_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
   SendMessageW(tabs_, TCM_DELETEALLITEMS, 0, 0);
-  const HWND page =
-      CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, caption, WS_CHILD | WS_CLIPCHILDREN,
-                      area.left, area.top, area.right - area.left, area.bottom - area.top, hwnd_,
-                      nullptr, GetModuleHandleW(nullptr), nullptr);
+  const HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, caption, WS_CHILD, area.left,
+                                    area.top, area.right - area.left, area.bottom - area.top, hwnd_,
+                                    nullptr, GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowPos(page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   pages_.push_back({.name = name, .caption = caption, .hwnd = page});
