@@ -1,6 +1,7 @@
 #include "win32/win32_program.h"
 
 #include "platform/clock.h"
+#include "platform/termination_signals.h"
 #include "shell/form1.h"
 #include "win32/front_end.h"
 #include "win32/win32_dialogs.h"
@@ -20,6 +21,9 @@ int runWin32Program(const std::function<void(TForm1&)>& wire) {
   // Log-off or shut-down: the exit sequence before Windows ends the process.
   frontEnd.tray().setEndSessionHandler([&form] { form.terminateBySignal(); });
   if (wire) wire(form);
+  // Ctrl+C or a closed console of a program started from one: the same exit sequence.
+  watchTerminationSignals(
+      [&loop, &form](int) { loop.post([&form] { form.terminateBySignal(); }); });
   form.FormCreate();
   const int code = loop.run();
   loop.removeDialogWindow(frontEnd.window().hwnd());
