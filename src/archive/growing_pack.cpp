@@ -197,7 +197,7 @@ GrowingPackResult CompressGrowingFiles(const std::vector<FollowedInput>& inputs,
   archive::removeStaleTemporaries(archivePath);
   const std::string temporary = archive::temporaryPathBeside(archivePath);
   FileStream out = FileStream::createNew(temporary, archivePath);
-  markInUse(out.fd());
+  out.markInUse();
   std::string difference;
   try {
     unsigned char count[archive::kFieldSize];

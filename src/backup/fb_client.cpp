@@ -9,7 +9,15 @@
 namespace dovra {
 namespace {
 
+// The client library's file name. Windows installations of the ERP carry it as gds32.dll;
+// a plain Firebird client installation has only fbclient.dll, looked for next.
+#ifdef _WIN32
+constexpr const char* kDefaultLibrary = "gds32.dll";
+constexpr const char* kFallbackLibrary = "fbclient.dll";
+#else
 constexpr const char* kDefaultLibrary = "libfbclient.so.2";
+constexpr const char* kFallbackLibrary = nullptr;
+#endif
 // The line break between the lines of one client message.
 constexpr std::string_view kMessageLineBreak = "\r\n";
 
@@ -122,12 +130,32 @@ std::unique_ptr<FbClient> FbClient::load(const std::string& name) {
   return client;
 }
 
+// The configured or default library; when the default one is not found, the fallback
+// name, and when neither is found the message names the default one.
+static std::unique_ptr<FbClient> loadFirstFound() {
+  const std::string name = FbClient::libraryName();
+  try {
+    return FbClient::load(name);
+  } catch (const Exception& e) {
+    if (kFallbackLibrary == nullptr || name != kDefaultLibrary ||
+        e.what() != FbClient::notFoundMessage(name)) {
+      throw;
+    }
+  }
+  try {
+    return FbClient::load(kFallbackLibrary);
+  } catch (const Exception& e) {
+    if (e.what() != FbClient::notFoundMessage(kFallbackLibrary)) throw;
+  }
+  throw Exception(FbClient::notFoundMessage(name));
+}
+
 const FbClient& FbClient::instance() {
   static std::once_flag once;
   // Never destroyed: objects that outlive static destruction may still close handles.
   static FbClient* client = nullptr;
   // call_once leaves the flag unset when the loader throws, so a later call retries.
-  std::call_once(once, [] { client = load(libraryName()).release(); });
+  std::call_once(once, [] { client = loadFirstFound().release(); });
   return *client;
 }
 

@@ -51,7 +51,8 @@ class EIBError : public Exception {
 class FbClient {
  public:
   // The name of the library to look for: $DOVRA_FBCLIENT when set and not empty, else
-  // "libfbclient.so.2".
+  // "libfbclient.so.2" ("gds32.dll" on Windows, where instance() looks for "fbclient.dll"
+  // when that is not found).
   static std::string libraryName();
 
   // The message of a failed load of `name`.

@@ -14,16 +14,8 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The byte range markInUse locks: far past any real content, so the lock never stands in
-// the way of reading or writing the file itself (Windows locks are mandatory).
-constexpr DWORD kInUseOffsetHigh = 0xFFFFFFFF;
-constexpr DWORD kInUseOffsetLow = 0xFFFFFFFE;
-
 bool lockInUse(HANDLE h) {
-  OVERLAPPED at{};
-  at.Offset = kInUseOffsetLow;
-  at.OffsetHigh = kInUseOffsetHigh;
-  return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+  return win::lockInUseByte(h, true) == 0;
 }
 
 // Writes all of `bytes` at `offset`; returns 0 or the Windows error code.
@@ -113,6 +105,11 @@ void rewriteFileInPlace(const std::string& path, std::string_view bytes) {
   const DWORD attributes = GetFileAttributesW(win::widePath(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw std::system_error(EINVAL, std::generic_category(), path);
+  }
+  // Windows refuses to open a read-only file for writing; the attribute is checked here as
+  // well so that the answer does not depend on the account (Wine as root would write it).
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    throw std::system_error(EACCES, std::generic_category(), path);
   }
   win::Handle h = openExisting(path, GENERIC_READ | GENERIC_WRITE);
   if (!h.valid()) win::throwLastError(path);

@@ -26,13 +26,18 @@ bool startDetached(const std::string& path) {
 }
 
 bool processRuns(long pid) {
-  if (pid <= 0 || pid > static_cast<long>(MAXDWORD)) return false;
+  // long is 32 bits here: every positive value is a possible process id.
+  if (pid <= 0 || static_cast<unsigned long>(pid) > MAXDWORD) return false;
   win::Handle process(
       OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
   if (!process.valid()) return GetLastError() != ERROR_INVALID_PARAMETER;
   DWORD code = 0;
   if (!GetExitCodeProcess(process.get(), &code)) return true;
   return code == STILL_ACTIVE;
+}
+
+long currentProcessId() {
+  return static_cast<long>(GetCurrentProcessId());
 }
 
 }  // namespace dovra

@@ -80,6 +80,26 @@ int errnoFromWin32(DWORD code) {
   }
 }
 
+DWORD lockInUseByte(HANDLE file, bool exclusive) {
+  OVERLAPPED at{};
+  at.Offset = kInUseLockOffsetLow;
+  at.OffsetHigh = kInUseLockOffsetHigh;
+  const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  return LockFileEx(file, flags, 0, 1, 0, &at) ? 0 : GetLastError();
+}
+
+std::string systemMessage(DWORD code, HMODULE from) {
+  wchar_t* text = nullptr;
+  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                      FORMAT_MESSAGE_FROM_SYSTEM | (from ? FORMAT_MESSAGE_FROM_HMODULE : 0);
+  const DWORD n =
+      FormatMessageW(flags, from, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string out = n > 0 ? narrow(std::wstring_view(text, n)) : std::string();
+  if (text) LocalFree(text);
+  while (!out.empty() && static_cast<unsigned char>(out.back()) <= 0x20) out.pop_back();
+  return out;
+}
+
 void throwWin32(DWORD code, const std::string& what) {
   throw std::system_error(errnoFromWin32(code), std::generic_category(), what);
 }

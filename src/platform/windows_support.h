@@ -23,6 +23,20 @@ std::wstring widePath(std::string_view utf8Path);
 // EACCES, ERROR_DISK_FULL -> ENOSPC, ...); EIO for codes without a counterpart.
 int errnoFromWin32(DWORD code);
 
+// The byte that marks an open file as in use (markInUse, FileHandle's locks): far past any
+// real content, so the lock never stands in the way of reading or writing the file itself
+// (Windows locks are mandatory).
+inline constexpr DWORD kInUseLockOffsetLow = 0xFFFFFFFE;
+inline constexpr DWORD kInUseLockOffsetHigh = 0xFFFFFFFF;
+
+// Locks the in-use byte of `file` without waiting, shared or exclusive. Returns 0 or the
+// Windows error code (ERROR_LOCK_VIOLATION while another handle holds it).
+DWORD lockInUseByte(HANDLE file, bool exclusive);
+
+// The system's text for a Windows error code, without the trailing line break; "" when
+// it has none.
+std::string systemMessage(DWORD code, HMODULE from = nullptr);
+
 [[noreturn]] void throwLastError(const std::string& what);
 [[noreturn]] void throwWin32(DWORD code, const std::string& what);
 

@@ -1,11 +1,13 @@
 #include "platform/ini_file.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 #include <filesystem>
 #include <optional>
 
@@ -151,6 +153,8 @@ TEST(ProfileFile, MissingFileReadsEmptyAndIsCreatedByAWrite) {
   EXPECT_EQ(readFile(dir.file("novo.dvk")), "[backup]\r\nlocalremoto=L\r\n");
 }
 
+#ifndef _WIN32
+// Permissions, links and users as POSIX systems have them; the Windows suite has its own.
 TEST(ProfileFile, UnwritableFolderReportsTheFileAndKeepsItWhole) {
   TempDir dir;
   std::string folder = dir.path().string();
@@ -256,6 +260,7 @@ TEST(ProfileFile, WritableFileInAReadOnlyFolderIsWritten) {
   EXPECT_EQ(ProfileFile(path).readString("backup", "tempo1"), "11:11");
   ::chmod(folder.c_str(), 0755);
 }
+#endif
 
 }  // namespace
 }  // namespace dovra

@@ -1,6 +1,6 @@
-// Runs build/backupdovra --headless as a real process: feeds its standard input, collects
-// its JSON event lines, waits for events and for its exit. For program-level tests, with
-// the installation folders they run in.
+// Runs build/backupdovra (backupdovra.exe on Windows) --headless as a real process: feeds its
+// standard input, collects its JSON event lines, waits for events and for its exit. For
+// program-level tests, with the installation folders they run in.
 #pragma once
 
 #include <chrono>
@@ -36,8 +36,14 @@ class ProgramProcess {
 
  private:
   void readLoop();
+#ifdef _WIN32
+  void* process_ = nullptr;  // the process's HANDLE and its pipes' ends
+  void* in_ = nullptr;
+  void* out_ = nullptr;
+#else
   int pid_ = -1;
   int in_ = -1, out_ = -1;
+#endif
   std::thread reader_;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -1,9 +1,12 @@
 #include "support/temp_dir.h"
 
+#ifndef _WIN32
 #include <sys/mount.h>
+#endif
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -12,11 +15,27 @@ namespace dovra::test {
 
 TempDir::TempDir(const std::string& prefix) {
   const char* base = std::getenv("DOVRA_TEST_TMP");
-  std::string tmpl =
-      (base && *base ? std::string(base) : std::filesystem::temp_directory_path().string()) + "/" +
-      prefix + "-XXXXXX";
+  const std::filesystem::path parent =
+      base && *base ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
+#ifdef _WIN32
+  // No mkdtemp: a random name, made with a call that fails when the name is taken.
+  std::random_device seed;
+  std::mt19937_64 rng(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate =
+        parent / (prefix + "-" + std::to_string(rng() % 1000000000));
+    std::error_code ec;
+    if (std::filesystem::create_directory(candidate, ec)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder under " + parent.string());
+#else
+  std::string tmpl = parent.string() + "/" + prefix + "-XXXXXX";
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed for " + tmpl);
   path_ = tmpl;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -28,12 +47,18 @@ TempDir::~TempDir() {
 
 SmallDisk::SmallDisk(const std::filesystem::path& where, const std::string& size) : where_(where) {
   std::filesystem::create_directories(where);
+#ifdef _WIN32
+  (void)size;  // no small disk to mount: mounted() stays false
+#else
   mounted_ =
       ::mount("tmpfs", where.c_str(), "tmpfs", 0, ("size=" + size + ",mode=1777").c_str()) == 0;
+#endif
 }
 
 SmallDisk::~SmallDisk() {
+#ifndef _WIN32
   if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+#endif
 }
 
 std::string readFile(const std::filesystem::path& path) {

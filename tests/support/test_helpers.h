@@ -9,27 +9,31 @@
 
 namespace dovra::test {
 
+// Sets or (with a null value) removes an environment variable of this process; the
+// program's own lookups and started programs see the change.
+inline void setEnvironment(const std::string& name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name.c_str(), value ? value : "");
+#else
+  if (value) {
+    ::setenv(name.c_str(), value, 1);
+  } else {
+    ::unsetenv(name.c_str());
+  }
+#endif
+}
+
 // Sets `name` to `value` (unsets it when `value` is null) and puts the old state back when
 // the object dies.
 class ScopedEnv {
  public:
   ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) old_ = old;
-    if (value) {
-      ::setenv(name_.c_str(), value, 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
+    setEnvironment(name_, value);
   }
   ScopedEnv(std::string name, const std::string& value)
       : ScopedEnv(std::move(name), value.c_str()) {}
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
+  ~ScopedEnv() { setEnvironment(name_, old_ ? old_->c_str() : nullptr); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 

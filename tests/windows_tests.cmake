@@ -1,0 +1,41 @@
+# The suites of the Windows build: the ones that need no database server, each one test
+# program started under Wine (the toolchain's emulator) as a single ctest entry, so that a
+# run pays Wine's start-up once per program rather than once per case.
+#
+# GoogleTest comes from Debian's source package (googletest), built with the cross compiler.
+set(DOVRA_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${DOVRA_GOOGLETEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# GoogleTest's own sources are not held to our warning level.
+foreach(target gtest gtest_main gmock gmock_main)
+  target_compile_options(${target} PRIVATE -w)
+endforeach()
+
+set(support ${CMAKE_CURRENT_SOURCE_DIR}/support)
+add_library(dovra_test_support STATIC
+  ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/program_process_windows.cpp)
+target_include_directories(dovra_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(dovra_test_support PUBLIC dovra_core gtest gmock)
+target_compile_definitions(dovra_test_support PUBLIC
+  DOVRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+  DOVRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
+
+# dovra_windows_suite(NAME FILE...): the test program NAME_tests from tests/FILE...
+function(dovra_windows_suite name)
+  list(TRANSFORM ARGN PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  add_executable(${name}_tests ${ARGN})
+  target_link_libraries(${name}_tests PRIVATE dovra_test_support dovra_headless gtest_main)
+  add_test(NAME windows.${name} COMMAND ${name}_tests)
+  set_tests_properties(windows.${name} PROPERTIES TIMEOUT 900)
+endfunction()
+
+dovra_windows_suite(platform
+  platform/clock_test.cpp
+  platform/text_codec_test.cpp
+  platform/ini_file_test.cpp
+  platform/windows_platform_test.cpp)
+dovra_windows_suite(shell
+  shell/cripto_test.cpp)
+dovra_windows_suite(scheduler
+  scheduler/scheduler_test.cpp)
