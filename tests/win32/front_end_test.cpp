@@ -540,7 +540,7 @@ TEST(Win32DialogsTest, FolderBrowserReturnsTheChosenFolder) {
   ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
   const std::wstring folder = std::wstring(temp) + L"Backup Ação";
   CreateDirectoryW(folder.c_str(), nullptr);
-  bool answered = false;
+  bool selected = false, answered = false;
   const int id = loop.startTimer(200, [&] {
     // The browser's own window: the one of this thread with the dialog class.
     const HWND box = GetForegroundWindow();
@@ -548,9 +548,16 @@ TEST(Win32DialogsTest, FolderBrowserReturnsTheChosenFolder) {
     if (!box || answered || !GetClassNameW(box, name, 32) || std::wstring(name) != L"#32770") {
       return;
     }
+    // The browser picks its first selection once its tree is filled; the folder is chosen
+    // after that, and confirmed on the next tick.
+    const HWND tree = FindWindowExW(box, nullptr, WC_TREEVIEWW, nullptr);
+    if (!tree || !SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) return;
     SendMessageW(box, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    answered = true;
+    if (selected) {
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      answered = true;
+    }
+    selected = true;
   });
   const std::optional<std::string> chosen = dialogs.browseFolder("Selecionar a pasta para backup");
   loop.stopTimer(id);
