@@ -77,7 +77,12 @@ Win32MainWindow::Win32MainWindow(WindowModel& model, std::function<void(const st
   large_ = CreateFontIndirectW(&large);
   bigIcon_ = Win32Tray::programIcon(GetSystemMetrics(SM_CXICON));
   smallIcon_ = Win32Tray::programIcon(GetSystemMetrics(SM_CXSMICON));
-  ExtractIconExW(L"shell32.dll", 4, nullptr, &folderIcon_, 1);  // the open folder
+  // The open folder as the shell draws it; no file is looked at.
+  SHFILEINFOW folder{};
+  if (SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &folder, sizeof folder,
+                     SHGFI_ICON | SHGFI_SMALLICON | SHGFI_OPENICON | SHGFI_USEFILEATTRIBUTES)) {
+    folderIcon_ = folder.hIcon;
+  }
 
   registerClass(kFormClass, &Win32MainWindow::windowProc, bigIcon_, smallIcon_);
   registerClass(kPageClass, &Win32MainWindow::windowProc, nullptr, nullptr);

@@ -125,6 +125,9 @@ TEST_F(Win32FrontEndTest, WindowIsBuiltFromTheModelAsItStands) {
     EXPECT_FALSE(shown(control(hidden))) << hidden;
   }
   EXPECT_FALSE(IsWindowEnabled(control("Edit3")));
+  // The archive chooser shows a picture instead of a caption.
+  EXPECT_EQ(text("SpeedButton10"), L"");
+  EXPECT_NE(SendMessageW(control("SpeedButton10"), BM_GETIMAGE, IMAGE_ICON, 0), 0);
   EXPECT_NE(GetWindowLongPtrW(control("Edit1"), GWL_STYLE) & ES_READONLY, 0);
 }
 
