@@ -11,8 +11,6 @@
 // Exit status 0 on success; 1 with a one-line message on standard error when the operation
 // fails; 2 for a usage error, with a one-line message on standard error. Progress goes to
 // standard error only when it is a terminal.
-#include <unistd.h>
-
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -20,6 +18,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -99,7 +98,7 @@ int main(int argc, char** argv) {
   }
   if (argc < 3) return usage(command + " needs an archive");
   const std::string archivePath = argv[2];
-  const bool tty = ::isatty(STDERR_FILENO) == 1;
+  const bool tty = dovra::standardErrorIsTerminal();
   try {
     if (command == "pack") {
       if (argc < 4) return usage("pack needs the files to pack");

@@ -70,6 +70,21 @@ class Printer:
             print(f"  [menu] {ev['item']} visible={ev['visible']}")
         elif kind == "dialog":
             print(f"  [dialog] {ev['kind']} '{ev['title']}' -> {ev['answer']}")
+        elif kind == "backup":
+            if ev["state"] == "started":
+                print(bold(f"  [backup] {ev['kind']} started"))
+            elif ev["state"] == "done":
+                print(bold(f"  [backup] {ev['kind']} done: {ev['archive']} ({ev.get('bytes', '?')} bytes)"))
+            else:
+                print(bold(f"  [backup] {ev['kind']} failed: {show(ev['error'])}")
+                      + (f" (log {ev['log']})" if "log" in ev else ""))
+        elif kind == "upload":
+            if ev["state"] == "done":
+                print(bold(f"  [upload] done: {ev['archive']} ({ev['bytes']} bytes) -> {ev['remote']}"))
+            else:
+                print(bold(f"  [upload] failed: {show(ev['error'])}"))
+        elif kind == "export":
+            print(bold(f"  [export] {ev['documents']} NF-e documents sent"))
         elif kind == "exit":
             print(f"  [exit] status {ev['code']}")
         elif kind in ("gauge", "memo_clear", "page", "control", "radio", "edit", "window", "tray"):

@@ -1,7 +1,6 @@
 // backupdovra: the tray program (Qt on Linux, native on Windows), or with --headless (or
 // without a display) the same core behind the console front end; --setup writes a new
 // installation.
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,5 +62,5 @@ int main(int argc, char** argv) {
   // Workers are not waited for: they end with the process.
   std::fflush(stdout);
   std::fflush(stderr);
-  _exit(code);
+  std::_Exit(code);
 }

@@ -9,12 +9,11 @@
 #include <memory>
 #include <thread>
 
-#include <unistd.h>
-
 #include "archive/archive_format.h"
 #include "archive/parallel_deflate.h"
 #include "archive/writer_parts.h"
 #include "archive/zlib_stream.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
 
@@ -44,6 +43,16 @@ void ProducerEnd::failed(const std::string& why) {
     failure_ = why;
   }
   changed_.notify_all();
+}
+
+void ProducerEnd::alive() {
+  std::lock_guard lock(mu_);
+  lastAlive_ = std::chrono::steady_clock::now();
+}
+
+std::chrono::steady_clock::time_point ProducerEnd::lastAlive() const {
+  std::lock_guard lock(mu_);
+  return lastAlive_;
 }
 
 ProducerEnd::State ProducerEnd::state() const {
@@ -101,6 +110,7 @@ size_t GrowingFileReader::fill(unsigned char* buffer, size_t n) {
       continue;
     }
     if (state == ProducerEnd::State::Finished) break;
+    lastProgress = std::max(lastProgress, end_.lastAlive());
     const auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress);
     if (waited >= options_.stallTimeout) throw EBackupStalled(path_, waited);
@@ -236,14 +246,14 @@ GrowingPackResult CompressGrowingFiles(const std::vector<FollowedInput>& inputs,
       archive::renameIntoPlace(out, temporary, archivePath);
     }
   } catch (...) {
-    ::unlink(temporary.c_str());
+    removeFile(temporary);
     throw;
   }
   if (difference.empty()) {
     archive::syncFolderOf(archivePath);
     return {};
   }
-  ::unlink(temporary.c_str());
+  removeFile(temporary);
   const std::string reason =
       "Backup compactado de novo a partir dos arquivos completos: " + difference;
   if (log) log(reason);

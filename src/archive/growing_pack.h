@@ -44,24 +44,30 @@ class ProducerEnd {
 
   void finished();
   void failed(const std::string& why);
+  // The producer is still at work although the file may not have grown (the server reported
+  // a step): a follower counts this as progress when it judges a stall.
+  void alive();
 
   State state() const;
   std::string failure() const;
   // Waits until the state is no longer Running or `timeout` passes; returns the state.
   State waitFor(std::chrono::milliseconds timeout) const;
+  // When alive() was last called (the epoch of the steady clock when never).
+  std::chrono::steady_clock::time_point lastAlive() const;
 
  private:
   mutable std::mutex mu_;
   mutable std::condition_variable changed_;
   State state_ = State::Running;
   std::string failure_;
+  std::chrono::steady_clock::time_point lastAlive_{};
 };
 
 struct FollowOptions {
   // Pause before looking again once everything written so far has been read.
   std::chrono::milliseconds poll{20};
-  // Longest time without a new byte (or, before the file exists, without the file) while the
-  // producer is still running.
+  // Longest time without a new byte (or, before the file exists, without the file) and
+  // without a sign of life from the producer while it is still running.
   std::chrono::milliseconds stallTimeout{std::chrono::minutes(5)};
 };
 

@@ -100,8 +100,6 @@ class FileStream : public Stream {
   // Marks the file as in use by this process (see markInUse in platform/files.h): an
   // exclusive advisory lock held until the file is closed. False when it is refused.
   bool markInUse();
-  // The system's descriptor of the open file.
-  int fd() const { return static_cast<int>(file_.native()); }
   const std::string& path() const { return path_; }
 
  private:

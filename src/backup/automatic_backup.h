@@ -1,8 +1,11 @@
 // `Tauto`: the worker that makes the unattended daily backups. It backs up the main
 // database and, when there is one, the NF-e database through the service manager into
-// BackupFolder + base name + "_AUTO.fbk", packs the backup files that exist into
+// BackupFolder + base name + "_AUTO.fbk", packs the backup files of the run into
 // BackupFolder + DatabaseBaseName + ".zlib" (the archive the daily upload sends), deletes the
-// backup files that the archive holds, and shows the time of the run.
+// backup files that the archive holds, and shows the time of the run. When the server runs
+// on this machine the files are packed while the server writes them, and a server that
+// stops writing without ending the backup ends the run after the follow options' stall
+// timeout (twice over: once for the packer, once more for the server to answer).
 //
 // Runs on its own thread (started by the launcher, which has already claimed
 // BackupRunning); it reaches the window only through the thread-safe model, and switches
@@ -10,6 +13,7 @@
 // BackupRunning clear.
 #pragma once
 
+#include "backup/backup_pass.h"
 #include "shell/run_state.h"
 
 namespace dovra {
@@ -19,14 +23,16 @@ class TForm1;
 class Tauto {
  public:
   // `compressWorkers`: threads that deflate a large backup file (0: one per core).
-  Tauto(TForm1& form, const RunSettings& settings, unsigned compressWorkers = 0)
-      : form_(form), s_(settings), compressWorkers_(compressWorkers) {}
+  Tauto(TForm1& form, const RunSettings& settings, unsigned compressWorkers = 0,
+        BackupPacking packing = {})
+      : form_(form), s_(settings), compressWorkers_(compressWorkers), packing_(packing) {}
   void Execute();
 
  private:
   TForm1& form_;
   const RunSettings& s_;
   unsigned compressWorkers_;
+  BackupPacking packing_;
 };
 
 }  // namespace dovra

@@ -7,12 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "archive/growing_pack.h"
 #include "backup/ib_service.h"
 #include "backup/service_target.h"
 
 namespace dovra {
 
 class WindowModel;
+
+// How a backup run packs its backup files.
+struct BackupPacking {
+  // Pack each backup file while the server writes it, when the server runs on this machine;
+  // otherwise (or when false) pack the complete files after the backups.
+  bool whileWritten = true;
+  FollowOptions follow;
+};
 
 // The backup file of a pass: folder + base name + suffix ("_AUTO.fbk", or the manual stamp
 // followed by ".fbk"), joined as they stand.

@@ -3,13 +3,17 @@
 // packed into the manual folder (and the extra folder), the backup recorded in the ERP
 // database. Runs on the main thread and lets the window process its pending messages while
 // the server works.
+#include <atomic>
 #include <cstdio>
+#include <memory>
 
 #include "archive/archive_writer.h"
 #include "backup/backup_pass.h"
 #include "backup/erp_statements.h"
+#include "backup/packing_thread.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
+#include "shell/run_report.h"
 #include "shell/settings_store.h"
 
 namespace dovra {
@@ -65,6 +69,8 @@ void TForm1::spbBackupClick() {
   window_.setControlVisible("Gauge1", true);
   window_.setGauge(0, state_.ProgressMaximum);  // a negative estimate counts as 0
   state_.BackupRunning.set(true);
+  RunOutcome outcome(window_, {.kind = RunReport::Kind::Backup, .backupKind = "manual"});
+  outcome.started();
   window_.showBalloon("BackUp Dovra", "BackUp em andamento", BalloonIcon::Information, 10);
   const std::string stamp = formatBackupStamp(clock_.now());
   window_.setLabel("lbArquivo", "");
@@ -85,16 +91,50 @@ void TForm1::spbBackupClick() {
   bool failed = false;
   std::string lastLog;
 
+  // The backup files of the run, packed into the manual folder while the server writes them
+  // when it runs on this machine.
+  std::vector<int> planned;
+  std::vector<std::string> plannedFiles;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (!locations[pass].empty() && (pass == 0 || state_.NfeEnabled)) {
+      planned.push_back(pass);
+      plannedFiles.push_back(files[pass]);
+    }
+  }
+  // The packer's progress shows once the server has written every file, as it did when
+  // packing came after the backup.
+  auto passesOver = std::make_shared<std::atomic<bool>>(false);
+  const auto progress = [this, passesOver](const CompressProgress&) {
+    if (*passesOver) CompressionProgress();
+  };
+  const std::string manualArchive = manualFolder + base + stamp + ".zlib";
+  std::unique_ptr<PackingThread> packer;
+  if (manualPacking.whileWritten && !planned.empty() &&
+      writtenOnThisMachine(manualBackupTarget(state_.LocalRemote, state_.DatabasePath))) {
+    packer = std::make_unique<PackingThread>(
+        plannedFiles, manualArchive, progress, 0, manualPacking.follow,
+        [this](const std::string& line) { window_.memoAdd("MemoBackup", line); });
+  }
+  const auto producerEnd = [&](int pass) -> ProducerEnd* {
+    if (!packer) return nullptr;
+    for (size_t i = 0; i < planned.size(); ++i) {
+      if (planned[i] == pass) return &packer->end(i);
+    }
+    return nullptr;
+  };
+
   for (int pass = 0; pass < 2; ++pass) {
     if (locations[pass].empty()) continue;
     window_.memoClear("MemoBackup");
     if (pass == 1 && !state_.NfeEnabled) break;
     lastLog = passLogPath(files[pass]);
+    ProducerEnd* const end = producerEnd(pass);
     try {
       if (!manualBackupService) manualBackupService = std::make_unique<TIBBackupService>();
       runBackupPass(*manualBackupService, state_.DbUser, state_.DbPassword,
                     manualBackupTarget(state_.LocalRemote, locations[pass]), files[pass],
                     [&](const std::string& line) {
+                      if (end) end->alive();
                       window_.memoAdd("MemoBackup", line);
                       if (!isProgressLine(line)) return;
                       const int before = window_.gaugePercent();
@@ -107,19 +147,23 @@ void TForm1::spbBackupClick() {
                                             BalloonIcon::Information, 10);
                       }
                     });
+      if (end) end->finished();
       window_.memoAdd("MemoBackup", "Copia realizada com sucesso para " + locations[pass]);
       window_.setLabelColor("lbStatus", LabelColor::Highlight);
       window_.setLabel(
           "lbArquivo",
           pass == 0 ? base : window_.labelText("lbArquivo") + ", " + state_.NfeDatabaseBaseName);
     } catch (const std::exception& e) {
+      if (end) end->failed(e.what());
       if (loop_.exiting()) return;  // the exit sequence closed the service under the pass
       failed = true;
       window_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
       try {
         saveMemoLines(window_.memoLines("MemoBackup"), lastLog);
+        outcome.fail(std::string("erro: ") + e.what(), lastLog);
       } catch (...) {
         // The folder may be the very thing that is full or missing.
+        outcome.fail(std::string("erro: ") + e.what());
       }
       window_.setLabel("lbStatus", "Erro - Verificar log na pasta do backup");
       hint("Backup realizado com erro");
@@ -140,6 +184,7 @@ void TForm1::spbBackupClick() {
     window_.setBusyCursor(false);
     if (loop_.exiting()) return;  // the exit sequence ran meanwhile
   }
+  *passesOver = true;
 
   if (failed) {
     window_.setLabelColor("lbStatus", LabelColor::Red);
@@ -159,12 +204,17 @@ void TForm1::spbBackupClick() {
     // The backup is recorded only when the archive it names is complete in the manual folder.
     bool archived = false;
     try {
-      const auto progress = [this](const CompressProgress&) { CompressionProgress(); };
-      CompressFiles(pack, manualFolder + base + stamp + ".zlib", progress);
-      archived = !pack.empty();
+      if (packer) {
+        packer->wait();
+        archived = true;
+      } else {
+        CompressFiles(pack, manualArchive, progress);
+        archived = !pack.empty();
+      }
       if (!extraFolder.empty()) CompressFiles(pack, extraFolder + base + stamp + ".zlib", progress);
       std::remove(files[0].c_str());
       if (state_.NfeEnabled) std::remove(files[1].c_str());
+      if (archived) outcome.done(manualFolder + base + stamp + ".zlib");
       window_.setLabel("lbStatus", "Cópia realizada com sucesso");
       dialogs_.messageBox(kBoxCaption, "Cópia realizada com sucesso!", MessageIcon::Information,
                           MessageButtons::Ok);
@@ -178,7 +228,9 @@ void TForm1::spbBackupClick() {
       window_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
       try {
         saveMemoLines(window_.memoLines("MemoBackup"), lastLog);
+        outcome.fail(std::string("erro: ") + e.what(), lastLog);
       } catch (...) {
+        outcome.fail(std::string("erro: ") + e.what());
       }
       window_.setLabel("lbStatus", "Erro ao copiar os arquivos - Verificar log na pasta do backup");
       if (isDiskSpaceError(e)) {

@@ -85,6 +85,12 @@ ServiceTarget manualBackupTarget(std::string_view localRemote, std::string_view 
   return target;
 }
 
+bool writtenOnThisMachine(const ServiceTarget& target) {
+  if (target.Protocol == TProtocol::Local) return true;
+  const std::string& host = target.ServerName;
+  return host == "localhost" || host.rfind("localhost/", 0) == 0;
+}
+
 void applyServiceTarget(TIBBackupService& service, const ServiceTarget& target) {
   service.Protocol = target.Protocol;
   if (target.setsServerName) service.ServerName = target.ServerName;

@@ -37,6 +37,10 @@ ServiceTarget automaticBackupTarget(std::string_view localRemote, std::string_vi
                                     std::string_view backupFolder);
 ServiceTarget manualBackupTarget(std::string_view localRemote, std::string_view databasePath);
 
+// Whether the server that writes the backup file runs on this machine (the local manager, or
+// a server reached on loopback as "localhost"), so that the file can be read while it grows.
+bool writtenOnThisMachine(const ServiceTarget& target);
+
 // Sets Protocol, ServerName (under TCP only) and DatabaseName of `service`.
 void applyServiceTarget(TIBBackupService& service, const ServiceTarget& target);
 

@@ -121,6 +121,31 @@ void HeadlessFrontEnd::onUiEvent(const UiEvent& e) {
   }
 }
 
+void HeadlessFrontEnd::onRunReport(const RunReport& r) {
+  using K = RunReport::Kind;
+  using S = RunReport::State;
+  if (r.kind == K::Export) {
+    writeLine(JsonLine("export").add("documents", r.documents).str());
+    return;
+  }
+  JsonLine line(r.kind == K::Backup ? "backup" : "upload");
+  line.add("state", reportStateName(r.state));
+  if (r.kind == K::Backup) line.add("kind", r.backupKind);
+  if (r.state == S::Started) {
+    writeLine(line.str());
+    return;
+  }
+  if (!r.archive.empty()) line.add("archive", r.archive);
+  if (r.bytes >= 0) line.add("bytes", r.bytes);
+  if (r.state == S::Done) {
+    if (!r.remote.empty()) line.add("remote", r.remote);
+  } else {
+    line.add("error", r.error);
+    if (!r.log.empty()) line.add("log", r.log);
+  }
+  writeLine(line.str());
+}
+
 std::optional<std::string> HeadlessFrontEnd::takeAnswer() {
   if (answers_.empty()) return std::nullopt;
   std::string a = answers_.front();

@@ -12,6 +12,15 @@
 //                        {"event":"ignored","edit":<Edit>,"reason":"disabled|read-only"}
 //   check <Radio>        selects rbLocal or rbRemoto
 // A dialog with no queued answer takes cancel/no/ok and says so ("queued":false).
+//
+// Run outcomes go out as events of their own, for an administrator reading the journal:
+//   {"event":"backup","state":"started","kind":"automatic|manual"}
+//   {"event":"backup","state":"done","kind":…,"archive":…,"bytes":N}
+//   {"event":"backup","state":"failed","kind":…,"error":"erro: …"[,"log":…]}
+//   {"event":"upload","state":"done","archive":…,"bytes":N,"remote":…}
+//   {"event":"upload","state":"failed","archive":…[,"bytes":N],"error":…}
+//   {"event":"export","documents":N}
+// "log" is there only when a log file was written; "bytes" only when the size is known.
 #pragma once
 
 #include <cstdio>
@@ -33,6 +42,7 @@ class HeadlessFrontEnd final : public UiObserver, public Dialogs {
 
   // UiObserver
   void onUiEvent(const UiEvent& event) override;
+  void onRunReport(const RunReport& report) override;
   // Dialogs
   MessageAnswer messageBox(const std::string& caption, const std::string& text, MessageIcon icon,
                            MessageButtons buttons) override;

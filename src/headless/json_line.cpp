@@ -88,6 +88,11 @@ JsonLine& JsonLine::add(std::string_view key, int value) {
   return *this;
 }
 
+JsonLine& JsonLine::add(std::string_view key, int64_t value) {
+  text_ += "," + jsonString(key) + ":" + std::to_string(value);
+  return *this;
+}
+
 JsonLine& JsonLine::addNull(std::string_view key) {
   text_ += "," + jsonString(key) + ":null";
   return *this;

@@ -1,6 +1,7 @@
 // One JSON object per line, built field by field.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,7 @@ class JsonLine {
   }
   JsonLine& add(std::string_view key, bool value);
   JsonLine& add(std::string_view key, int value);
+  JsonLine& add(std::string_view key, int64_t value);
   JsonLine& addNull(std::string_view key);
   // The finished object, without a line end.
   std::string str() const { return text_ + "}"; }

@@ -8,6 +8,7 @@
 // All are returned with a trailing separator, read anew on each call. Thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,5 +31,7 @@ std::string withTrailingSeparator(std::string folder);
 
 bool fileExists(const std::string& path);       // a regular file (or a link to one)
 bool directoryExists(const std::string& path);  // a folder (or a link to one)
+// The size in bytes of a regular file (or what a link names); -1 when there is none.
+int64_t fileSize(const std::string& path);
 
 }  // namespace dovra

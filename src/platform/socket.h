@@ -129,6 +129,7 @@ class CancellableWait {
   void clear();
 
  private:
+  // The implementation's own state (the event descriptor on POSIX); -1 before open().
   intptr_t native_ = -1;
 };
 

@@ -49,6 +49,17 @@ bool fileExists(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+int64_t fileSize(const std::string& path) {
+  if (path.empty()) return -1;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(win::widePath(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return -1;
+  }
+  return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
+                              data.nFileSizeLow);
+}
+
 bool directoryExists(const std::string& path) {
   if (path.empty()) return false;
   const DWORD a = GetFileAttributesW(win::widePath(path).c_str());

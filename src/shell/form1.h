@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "backup/backup_pass.h"
 #include "backup/erp_connections.h"
 #include "backup/ib_service.h"
 #include "platform/clock.h"
@@ -129,6 +130,8 @@ class TForm1 {
   // and the restore's `IBRestoreService1`, made on first use. Main thread.
   std::unique_ptr<TIBBackupService> manualBackupService;
   TIBRestoreService& IBRestoreService1();
+  // How the manual backup packs its files into the manual folder. Main thread.
+  BackupPacking manualPacking;
 
   // The FTP sessions: IdFTP1 (daily upload, self-update) and IdFTPNFE (NF-e export).
   TIdFTP IdFTP1;

@@ -51,6 +51,16 @@ void WindowModel::notify(UiEvent event) {
   }
 }
 
+void WindowModel::report(const RunReport& report) {
+  if (!observer_) return;
+  if (loop_.inMainThread()) {
+    observer_->onRunReport(report);
+  } else {
+    UiObserver* observer = observer_;
+    loop_.post([observer, report] { observer->onRunReport(report); });
+  }
+}
+
 WindowModel::Label& WindowModel::label(const std::string& name) {
   return labels_[name];
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "shell/run_report.h"
 
 namespace dovra {
 
@@ -60,6 +61,8 @@ class UiObserver {
  public:
   virtual ~UiObserver() = default;
   virtual void onUiEvent(const UiEvent& event) = 0;  // main thread
+  // A run's outcome (see run_report.h); a front end without a use for it ignores it.
+  virtual void onRunReport(const RunReport& /*report*/) {}  // main thread
 };
 
 class WindowModel {
@@ -141,6 +144,9 @@ class WindowModel {
   bool menuAttached() const;
   void setMenuItemVisible(const std::string& item, bool visible);
   bool menuItemVisible(const std::string& item) const;
+
+  // Outcomes of runs, delivered to the observer like the changes above. Any thread.
+  void report(const RunReport& report);
 
  private:
   struct Label {

@@ -21,6 +21,7 @@
 #include "platform/paths.h"
 #include "platform/xml_document.h"
 #include "shell/form1.h"
+#include "shell/run_report.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/maker_servers.h"
 
@@ -186,6 +187,8 @@ void TFTP::run() {
   }
 
   RunningFlag running(form_.state().FtpRunning);
+  // Done once the archive is on the server under its final name; failed otherwise.
+  RunOutcome outcome(window, {.kind = RunReport::Kind::Upload, .archive = archive});
   log("FTP começa");
   TIdFTP& ftp = form_.IdFTP1;
   std::unique_lock session(ftp.lock());
@@ -234,6 +237,7 @@ void TFTP::run() {
 
       try {
         const int64_t size = source->size();
+        outcome.setBytes(size);
         const std::string recordPath = uploadRecordPath(archive);
         if (remote > size || (remote > 0 && readRecord(recordPath) != origin)) {
           // Left by another archive (or grown past this one): start afresh.
@@ -294,10 +298,12 @@ void TFTP::run() {
           // The day stays due: the next tick finds the complete temporary, sends nothing
           // and renames it.
           log(std::string("Erro: ") + e.what());
+          outcome.fail(e.what());
           renamed = false;
         }
         if (renamed) {
           log("Arquivo novo renomeado");
+          outcome.done(archive, size, "/" + folder + "/" + final);
           removeFile(recordPath);
           try {
             recordUploadDay(db);
@@ -307,12 +313,14 @@ void TFTP::run() {
             log(std::string("Erro: ") + e.what());
           }
         }
-      } catch (const std::exception&) {
+      } catch (const std::exception& e) {
         log("Arquivo não enviado");
+        outcome.fail(e.what());
       }
     }
   } catch (const std::exception& e) {
     log(std::string("Erro: ") + e.what());
+    outcome.fail(e.what());
   }
 
   try {

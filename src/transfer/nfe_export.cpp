@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
+#include "shell/run_report.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/maker_servers.h"
 
@@ -322,6 +323,7 @@ void TXML::run() {
   SessionCloser closer(ftp);
   ftp.CloseSession();
   bool connected = false;
+  int exported = 0;  // documents marked sent in the run's transaction
   try {
     useMakerAccount(ftp, nfeFtpServer());
     ftp.OpenSession(true, kConnectLimitMs);
@@ -334,7 +336,7 @@ void TXML::run() {
   if (connected) {
     db.qnfe2.Close();
     db.qnfe2.SetSQL(erp::kMarkNfeSent);
-    const Handover::Mark mark = [&db](const Stored& document) {
+    const Handover::Mark mark = [&db, &exported](const Stored& document) {
       try {
         db.qnfe2.Close();
         db.qnfe2.ParamByName("d1").setAsString("S");
@@ -342,6 +344,7 @@ void TXML::run() {
         db.qnfe2.ParamByName("d3").setAsInteger(document.note);
         db.qnfe2.ExecSQL();
         db.qnfe2.Close();
+        ++exported;
       } catch (const std::exception&) {
         // The document stays unsent and is stored again by a later run.
       }
@@ -374,6 +377,8 @@ void TXML::run() {
   ftp.CloseSession();
   db.qnfe.Close();
   if (db.tnfe.Active()) db.tnfe.Commit();
+  // Reported once the marks are committed: these documents will not be sent again.
+  if (exported > 0) window.report({.kind = RunReport::Kind::Export, .documents = exported});
 }
 
 }  // namespace dovra

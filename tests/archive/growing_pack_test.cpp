@@ -151,6 +151,28 @@ TEST_F(GrowingPack, StalledOrFailingProducerLeavesThePreviousArchive) {
   EXPECT_EQ(test::namesIn(dir.path()).size(), 2u);  // no temporary left
 }
 
+TEST_F(GrowingPack, AProducerStillReportingStepsIsNotAStall) {
+  // A file system that shows the file only at the end: the server's steps keep it alive.
+  const std::string path = dir.file("D.FBK");
+  const std::string data = repetitiveBytes(70000, 5);
+  ProducerEnd end;
+  std::thread producer([&] {
+    for (int i = 0; i < 12; ++i) {
+      end.alive();
+      std::this_thread::sleep_for(50ms);
+    }
+    writeFile(path, data);
+    end.finished();
+  });
+  FollowOptions options;
+  options.poll = 10ms;
+  options.stallTimeout = 200ms;
+  EXPECT_NO_THROW(CompressGrowingFiles({{path, &end}}, archivePath(), {}, 2, options));
+  producer.join();
+  EXPECT_TRUE(sameBytes(readFile(archivePath()),
+                        le32(1) + le32(5) + "D.FBK" + le32(70000) + zlibCompress(data, 6)));
+}
+
 TEST_F(GrowingPack, BytesChangedBehindThePackerArePackedAgainFromTheFileAndLogged) {
   const std::string data = repetitiveBytes((5 << 20) + 99, 4);
   const std::string path = dir.file("C.FBK");

@@ -109,6 +109,48 @@ TEST_F(BackupFixture, AFailedPassKeepsThePreviousArchiveAndTheOtherPassesBackupF
   EXPECT_TRUE(form->Timer1.enabled());
 }
 
+// Each run says once that it started and once how it ended: done with the archive and its
+// size on disk, or failed with the first failure's log line and the log that holds it.
+TEST_F(BackupFixture, EachRunReportsItsStartAndOneOutcome) {
+  const TestErp sample(env);
+  useErp(sample.erp(), folder());
+  runAutomaticBackup();
+  const std::string archive = folder() + "ERP.zlib";
+  ASSERT_EQ(log.reports.size(), 2u);
+  EXPECT_EQ(log.reports[0].kind, RunReport::Kind::Backup);
+  EXPECT_EQ(log.reports[0].state, RunReport::State::Started);
+  EXPECT_EQ(log.reports[0].backupKind, "automatic");
+  EXPECT_EQ(log.reports[1].state, RunReport::State::Done);
+  EXPECT_EQ(log.reports[1].backupKind, "automatic");
+  EXPECT_EQ(log.reports[1].archive, archive);
+  EXPECT_EQ(log.reports[1].bytes, static_cast<int64_t>(fs::file_size(archive)));
+
+  // Both passes fail: one outcome, the first pass's.
+  log.reports.clear();
+  form->state().LocalRemote = "R";
+  runAutomaticBackup();
+  ASSERT_EQ(log.reports.size(), 2u);
+  EXPECT_EQ(log.reports[0].state, RunReport::State::Started);
+  const RunReport& failed = log.reports[1];
+  EXPECT_EQ(failed.state, RunReport::State::Failed);
+  EXPECT_EQ(failed.error, "erro: Server Name Missing");
+  EXPECT_EQ(failed.log, folder() + "ERP_AUTO.txt");
+  EXPECT_NE(test::readFile(failed.log).find(failed.error + "\r\n"), std::string::npos);
+  EXPECT_EQ(failed.bytes, -1);
+  EXPECT_TRUE(failed.archive.empty());
+
+  // A log that cannot be written is not named.
+  log.reports.clear();
+  form->state().LocalRemote = "L";
+  form->state().BackupFolder = folder() + "missing/";
+  runAutomaticBackup();
+  ASSERT_EQ(log.reports.size(), 2u);
+  EXPECT_EQ(log.reports[1].state, RunReport::State::Failed);
+  EXPECT_EQ(log.reports[1].error.rfind("erro: ", 0), 0u) << log.reports[1].error;
+  EXPECT_EQ(log.reports[1].log, "");
+  EXPECT_FALSE(form->state().BackupRunning);
+}
+
 TEST_F(BackupFixture, AFullDiskEndsTheRunCleanlyAndKeepsABackupFileNotInACompleteArchive) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
   const TestErp sample(env, [](test::SampleErpOptions& o) {

@@ -77,6 +77,12 @@ TEST_F(ManualBackupTest, ArchivesInTheManualAndExtraFoldersAndTheBackupRecorded)
   EXPECT_FALSE(w.controlVisible("Gauge1"));
   EXPECT_FALSE(form->state().BackupRunning);
   EXPECT_FALSE(w.menuItemVisible("Atualizardata1"));
+  ASSERT_EQ(log.reports.size(), 2u);
+  EXPECT_EQ(log.reports[0].state, RunReport::State::Started);
+  EXPECT_EQ(log.reports[0].backupKind, "manual");
+  EXPECT_EQ(log.reports[1].state, RunReport::State::Done);
+  EXPECT_EQ(log.reports[1].archive, archive);
+  EXPECT_EQ(log.reports[1].bytes, static_cast<int64_t>(fs::file_size(archive)));
 
   // The gauge went up to its maximum and stopped there, with a balloon per new percentage
   // that continued across the passes.
@@ -160,6 +166,14 @@ TEST_F(ManualBackupTest, AFailedPassKeepsItsFilesAndRecordsNothing) {
   EXPECT_TRUE(w.windowVisible());
   EXPECT_NE(w.hint().find("Backup realizado com erro"), std::string::npos);
   EXPECT_FALSE(form->state().BackupRunning);
+  // The run's outcome names the failed pass's log line and log.
+  ASSERT_EQ(log.reports.size(), 2u);
+  EXPECT_EQ(log.reports[0].state, RunReport::State::Started);
+  EXPECT_EQ(log.reports[0].backupKind, "manual");
+  EXPECT_EQ(log.reports[1].state, RunReport::State::Failed);
+  EXPECT_EQ(log.reports[1].log, folder() + "ERP_NFE_081226_08_00_00.txt");
+  EXPECT_EQ(log.reports[1].error.rfind("erro: ", 0), 0u);
+  EXPECT_NE(logText.find(log.reports[1].error), std::string::npos);
 }
 
 TEST_F(ManualBackupTest, AFullManualFolderKeepsTheBackupFilesAndRecordsNothing) {
@@ -203,6 +217,12 @@ TEST_F(ManualBackupTest, AnArchiveThatCannotBeWrittenIsNotRecorded) {
             "Erro ao copiar os arquivos - Verificar log na pasta do backup");
   EXPECT_EQ(pargeral(sample.erp().mainLocation), before);
   EXPECT_FALSE(form->window().menuItemVisible("Atualizardata1"));
+  // Both passes went well, the packing did not: the run failed, with the packing's line.
+  ASSERT_EQ(log.reports.size(), 2u);
+  EXPECT_EQ(log.reports[1].state, RunReport::State::Failed);
+  EXPECT_EQ(log.reports[1].log, folder() + kName + ".txt");
+  EXPECT_NE(test::readFile(folder() + kName + ".txt").find(log.reports[1].error),
+            std::string::npos);
 }
 
 TEST_F(ManualBackupTest, AccentedFoldersAndDatabaseNames) {
@@ -264,6 +284,22 @@ TEST_F(ManualBackupTest, AFailedRecordShowsAtualizarDataWhichThenRecordsTheDate)
   EXPECT_EQ(down.title, "Erro ao atualizar data do BackUp");
   EXPECT_EQ(down.text.substr(down.text.size() - 17), "\rTente novamente.");
   EXPECT_GT(down.text.size(), 30u);
+}
+
+TEST_F(ManualBackupTest, WithoutFollowingTheCompleteFilesArePackedIntoBothFolders) {
+  const TestErp sample(env);
+  useErp(sample.erp(), folder());
+  writeFolders(manual->path().string() + "/", extra->path().string() + "/");
+  form->manualPacking.whileWritten = false;
+  form->runHandler("spbBackupClick");
+
+  const std::string archive = manual->file(kName + ".zlib");
+  ASSERT_TRUE(fs::exists(archive));
+  EXPECT_EQ(test::readFile(archive), test::readFile(extra->file(kName + ".zlib")));
+  EXPECT_EQ(restoredCounts(archive, kName + ".fbk"),
+            test::sampleRowCounts(sample.erp().mainLocation, env));
+  EXPECT_FALSE(fs::exists(folder() + kName + ".fbk"));
+  EXPECT_EQ(dialogs.messages(), std::vector<std::string>{"Cópia realizada com sucesso!"});
 }
 
 }  // namespace

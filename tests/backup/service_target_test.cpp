@@ -62,8 +62,13 @@ TEST(ServiceTarget, AutomaticBackupTakesTheHostOfTheBackupFolder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.localRemote) + " | " + c.databasePath + " | " + c.backupFolder);
-    expectTarget(automaticBackupTarget(c.localRemote, c.databasePath, c.backupFolder), c);
+    const ServiceTarget t = automaticBackupTarget(c.localRemote, c.databasePath, c.backupFolder);
+    expectTarget(t, c);
+    // Only a backup the server writes on this machine can be read while it grows.
+    EXPECT_EQ(writtenOnThisMachine(t), std::string(c.localRemote) == "L");
   }
+  EXPECT_TRUE(writtenOnThisMachine(automaticBackupTarget("R", "x:db", "//localhost/bkp/")));
+  EXPECT_FALSE(writtenOnThisMachine(automaticBackupTarget("R", "x:db", "//localhostx/bkp/")));
 }
 
 TEST(ServiceTarget, ManualBackupTakesTheHostOfTheLocation) {

@@ -202,6 +202,11 @@ TEST(ThreadWorkerLauncher, BackupClaimsItsFlagAndAFailedBodyStillFreesTheKind) {
   }
   EXPECT_TRUE(sawFlag);
   EXPECT_TRUE(launcher.start(WorkerKind::Tauto));  // the kind is free again
+  // The second worker uses this test's locals: it must be over before they go.
+  for (int i = 0; i < 500 && launcher.running(WorkerKind::Tauto); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_FALSE(launcher.running(WorkerKind::Tauto));
 }
 
 }  // namespace

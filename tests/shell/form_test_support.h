@@ -31,7 +31,9 @@ struct EventLog : UiObserver {
     }
     return out;
   }
+  void onRunReport(const RunReport& r) override { reports.push_back(r); }
   std::vector<UiEvent> events;
+  std::vector<RunReport> reports;
 };
 
 class FormFixture : public ::testing::Test {

@@ -358,6 +358,48 @@ TEST_F(DailyUploadTest, AStoredSizeThatDiffersFromTheArchiveIsNotRecorded) {
   }
 }
 
+// Each run that tries to send says whether the archive arrived: failed with the error (and
+// the archive's size once it was opened), done with the size and the final remote name; a
+// run with nothing to send says nothing.
+TEST_F(DailyUploadTest, EachAttemptReportsWhetherTheArchiveArrived) {
+  const std::string folder = company1Folder();
+  writeArchive(pattern(3000));
+  useUploadServer(refusedLoopbackPort());
+  runUpload();
+  ASSERT_EQ(outcomes.reports.size(), 1u);
+  EXPECT_EQ(outcomes.reports[0].kind, RunReport::Kind::Upload);
+  EXPECT_EQ(outcomes.reports[0].state, RunReport::State::Failed);
+  EXPECT_EQ(outcomes.reports[0].archive, archivePath());
+  EXPECT_EQ(outcomes.reports[0].bytes, -1);
+  EXPECT_EQ(outcomes.reports[0].error, "Socket Error # 111\r\nConnection refused.");
+
+  FaultFtpServer shortened(untilAppe(folder) +
+                           Script{receiveData(), reply("226 Transfer complete."),
+                                  expect("SIZE ERP.zlib_temp"), reply("213 2048"), waitForClose()});
+  useUploadServer(shortened.port());
+  outcomes.reports.clear();
+  runUpload();
+  EXPECT_EQ(shortened.finish(), "");
+  ASSERT_EQ(outcomes.reports.size(), 1u);
+  EXPECT_EQ(outcomes.reports[0].state, RunReport::State::Failed);
+  EXPECT_EQ(outcomes.reports[0].bytes, 3000);
+  EXPECT_EQ(outcomes.reports[0].error, "The remote file holds 2048 of 3000 bytes.");
+
+  useUploadServer(ftpServer->port());
+  outcomes.reports.clear();
+  runUpload();
+  ASSERT_EQ(outcomes.reports.size(), 1u);
+  EXPECT_EQ(outcomes.reports[0].state, RunReport::State::Done);
+  EXPECT_EQ(outcomes.reports[0].archive, archivePath());
+  EXPECT_EQ(outcomes.reports[0].bytes, 3000);
+  EXPECT_EQ(outcomes.reports[0].remote, "/" + folder + "/ERP.zlib");
+  EXPECT_EQ(readFile(remote("ERP.zlib")), pattern(3000));
+
+  outcomes.reports.clear();
+  runUpload();  // already sent today
+  EXPECT_TRUE(outcomes.reports.empty());
+}
+
 // The ERP keeps working while the archive is sent: a connection of its own changes and
 // commits PARGERAL during the transfer, and another still holds an uncommitted change of
 // it when the day is recorded (and commits a moment later). Neither fails the upload.

@@ -107,12 +107,18 @@ TEST_F(NfeExportTest, DocumentsGoIntoTheirCompanysFolderAndAreMarkedOnceStored) 
   EXPECT_EQ(enteredFolders(), (Lines{"/", cnpj, cnpj + "/XMLS", cnpj + "/XMLS/1", "/", cnpj,
                                      cnpj + "/XMLS", cnpj + "/XMLS/2"}));
 
-  // Nothing left to send: the next run only looks.
+  // The run says how many documents went.
+  ASSERT_EQ(outcomes.reports.size(), 1u);
+  EXPECT_EQ(outcomes.reports[0].kind, RunReport::Kind::Export);
+  EXPECT_EQ(outcomes.reports[0].documents, 3);
+
+  // Nothing left to send: the next run only looks, and says nothing.
   const std::string serverLog = nfeServer->log();
   runExport();
   EXPECT_EQ(log(), Lines{"Conectou"});
   EXPECT_FALSE(form->state().XmlRunning);
   EXPECT_EQ(nfeServer->log(), serverLog);
+  EXPECT_EQ(outcomes.reports.size(), 1u);
 }
 
 TEST_F(NfeExportTest, ARefusedConnectionExportsNothingUntilTheNextRun) {
@@ -125,6 +131,7 @@ TEST_F(NfeExportTest, ARefusedConnectionExportsNothingUntilTheNextRun) {
   EXPECT_EQ(sent(a), "N");
   EXPECT_EQ(sent(c), "N");
   EXPECT_TRUE(filesBelow(dir.path() / "xml").empty());
+  EXPECT_TRUE(outcomes.reports.empty());
 
   // The next run sends them; company 1 without a CNPJ sends everything below the
   // fallback folder.
@@ -152,11 +159,16 @@ TEST_F(NfeExportTest, AFailedStoreLeavesThatDocumentUnsentAndTheOthersGoOn) {
   EXPECT_EQ(readFile(remoteFile(b)), stored(b));
   EXPECT_EQ(readFile(remoteFile(c)), stored(c));
   EXPECT_EQ(readFile(localFile(a)), stored(a));
+  // Only the documents that went count.
+  ASSERT_EQ(outcomes.reports.size(), 1u);
+  EXPECT_EQ(outcomes.reports[0].documents, 2);
 
   // The next run sends it from the local copy.
   fs::remove(remoteFile(a));
   runExport();
   EXPECT_EQ(sent(a), "S");
+  ASSERT_EQ(outcomes.reports.size(), 2u);
+  EXPECT_EQ(outcomes.reports[1].documents, 1);
   EXPECT_EQ(readFile(remoteFile(a)), stored(a));
 }
 

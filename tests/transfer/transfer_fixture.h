@@ -39,6 +39,13 @@ namespace dovra::test {
 
 namespace fs = std::filesystem;
 
+// Keeps the run outcomes the workers report. Main thread.
+struct ReportLog : UiObserver {
+  void onUiEvent(const UiEvent&) override {}
+  void onRunReport(const RunReport& r) override { reports.push_back(r); }
+  std::vector<RunReport> reports;
+};
+
 // The main window with the transfer workers installed, the three servers and the
 // environment pointing the program at them, without a database.
 class TransferWindow : public ::testing::Test {
@@ -63,6 +70,7 @@ class TransferWindow : public ::testing::Test {
     form = std::make_unique<TForm1>(loop, dialogs, clock);
     form->timerInicia.setEnabled(false);
     installTransferWorkers(*form);
+    form->window().setObserver(&outcomes);
     form->state().ProgramVersion = TForm1::kProgramVersion;
   }
 
@@ -115,6 +123,7 @@ class TransferWindow : public ::testing::Test {
   ScriptedDialogs dialogs;
   ManualClock clock;
   std::unique_ptr<TForm1> form;
+  ReportLog outcomes;
 };
 
 // The window over the sample ERP on the Firebird server, its connections left as the start
