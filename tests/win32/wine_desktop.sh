@@ -34,10 +34,14 @@ trap cleanup EXIT
 inner=$(mktemp "$prefix/run.XXXXXX.sh")
 cat >"$inner" <<INNER
 set -e
-"$wine" wineboot -i >/dev/null 2>&1
+# Making the prefix is the slow first start: bounded, so that a stuck Wine fails the run.
+if ! timeout 300 "$wine" wineboot -i >/dev/null 2>&1; then
+  echo "wine_desktop.sh: Wine could not make its prefix" >&2
+  exit 1
+fi
 "$wine" reg add 'HKCU\\Software\\Wine\\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
 "$wine" reg add 'HKCU\\Software\\Wine\\Explorer\\Desktops' /v Default /t REG_SZ /d 1024x600 /f >/dev/null 2>&1
-wineserver -w
+timeout 60 wineserver -w || true
 set +e
 "$wine" "\$@"
 status=\$?
