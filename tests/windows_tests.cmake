@@ -14,7 +14,8 @@ endforeach()
 
 set(support ${CMAKE_CURRENT_SOURCE_DIR}/support)
 add_library(dovra_test_support STATIC
-  ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/program_process_windows.cpp)
+  ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/program_process_windows.cpp
+  ${support}/test_servers_windows.cpp)
 target_include_directories(dovra_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dovra_test_support PUBLIC dovra_core gtest gmock)
 target_compile_definitions(dovra_test_support PUBLIC
@@ -39,3 +40,15 @@ dovra_windows_suite(shell
   shell/cripto_test.cpp)
 dovra_windows_suite(scheduler
   scheduler/scheduler_test.cpp)
+dovra_windows_suite(archive
+  archive/archive_reader_test.cpp
+  archive/zlib_stream_test.cpp
+  archive/windows_archive_test.cpp)
+# backupdovra.exe itself, started as a Windows process.
+dovra_windows_suite(program
+  app/windows_program_test.cpp)
+add_dependencies(program_tests backupdovra)
+# The FTP session against pyftpdlib on loopback (a host program Wine starts).
+dovra_windows_suite(ftp
+  transfer/ftp_reply_test.cpp
+  transfer/ftp_session_test.cpp)

@@ -131,6 +131,12 @@ HostAddresses resolveIpv4(const std::string& host) {
     result.errorText = "Network is down";
     return result;
   }
+  // An empty name would stand for this machine's own addresses; no host is named.
+  if (host.empty()) {
+    result.error = WSAHOST_NOT_FOUND;
+    result.errorText = win::systemMessage(WSAHOST_NOT_FOUND);
+    return result;
+  }
   ADDRINFOW hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;

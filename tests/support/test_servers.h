@@ -6,7 +6,9 @@
 // (with the server's log) when it does not start.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 #include <filesystem>
 #include <memory>
@@ -30,7 +32,11 @@ class ServerProcess {
 
  private:
   void stop();
+#ifdef _WIN32
+  std::string stopFile_;  // the server stops once this file exists
+#else
   pid_t pid_ = -1;
+#endif
   int port_ = 0;
 };
 
