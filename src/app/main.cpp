@@ -1,14 +1,13 @@
-// backupdovra: the Qt tray program, or with --headless (or without a display) the same
-// core behind the console front end; --setup writes a new installation.
+// backupdovra: the tray program (Qt on Linux, native on Windows), or with --headless (or
+// without a display) the same core behind the console front end; --setup writes a new
+// installation.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/desktop.h"
 #include "app/wiring.h"
-#ifdef DOVRA_QT_FRONT_END
-#include "gui/qt_program.h"
-#endif
 #include "headless/headless_program.h"
 #include "platform/termination_signals.h"
 #include "platform/text_codec.h"
@@ -37,6 +36,7 @@ int runSetup(const dovra::InstallationSetup& setup) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  dovra::useStartingConsole();    // before anything is read or written
   dovra::useUtf8CharacterType();  // before any thread starts
   const dovra::CommandLine cl = dovra::parseCommandLine(argc, argv);
   switch (cl.action) {
@@ -56,22 +56,9 @@ int main(int argc, char** argv) {
   }
 
   dovra::blockTerminationSignals();
-#ifdef DOVRA_QT_FRONT_END
-  bool headless = cl.headless;
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (!(display && *display) && !(wayland && *wayland) && !(platform && *platform)) {
-    headless = true;
-  }
-  // Qt sees only the program name: every argument has been taken above.
-  int qtArgc = 1;
+  const bool headless = cl.headless || !dovra::desktopAvailable();
   const int code = headless ? dovra::runHeadlessProgram(dovra::wireProgram)
-                            : dovra::runQtProgram(qtArgc, argv, dovra::wireProgram);
-#else
-  // A build without the Qt front end runs the console one.
-  const int code = dovra::runHeadlessProgram(dovra::wireProgram);
-#endif
+                            : dovra::runDesktopProgram(argv[0], dovra::wireProgram);
   // Workers are not waited for: they end with the process.
   std::fflush(stdout);
   std::fflush(stderr);
