@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace dovra {
 
@@ -37,5 +38,22 @@ class DynamicLibrary {
   void* handle_ = nullptr;
   std::string error_;
 };
+
+// Ownership moves the same way on every system.
+inline DynamicLibrary::~DynamicLibrary() {
+  unload();
+}
+
+inline DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
+
+inline DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
+  if (this != &other) {
+    unload();
+    handle_ = std::exchange(other.handle_, nullptr);
+    error_ = std::move(other.error_);
+  }
+  return *this;
+}
 
 }  // namespace dovra

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace dovra {
 
@@ -100,5 +101,21 @@ class FileHandle {
   static constexpr intptr_t kClosed = -1;
   intptr_t native_ = kClosed;
 };
+
+// Ownership moves the same way on every system.
+inline FileHandle::~FileHandle() {
+  close();
+}
+
+inline FileHandle::FileHandle(FileHandle&& other) noexcept
+    : native_(std::exchange(other.native_, kClosed)) {}
+
+inline FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    close();
+    native_ = std::exchange(other.native_, kClosed);
+  }
+  return *this;
+}
 
 }  // namespace dovra

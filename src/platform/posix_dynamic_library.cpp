@@ -6,22 +6,6 @@
 
 namespace dovra {
 
-DynamicLibrary::~DynamicLibrary() {
-  unload();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-  if (this != &other) {
-    unload();
-    handle_ = std::exchange(other.handle_, nullptr);
-    error_ = std::move(other.error_);
-  }
-  return *this;
-}
-
 bool DynamicLibrary::load(const std::string& name) {
   unload();
   handle_ = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -44,21 +44,6 @@ bool isNoSpaceError(int error) {
   return error == ENOSPC || error == EDQUOT;
 }
 
-FileHandle::~FileHandle() {
-  close();
-}
-
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : native_(std::exchange(other.native_, kClosed)) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    close();
-    native_ = std::exchange(other.native_, kClosed);
-  }
-  return *this;
-}
-
 int FileHandle::open(const std::string& path, FileOpenMode mode, unsigned permissions) {
   close();
   int fd;

@@ -68,20 +68,6 @@ HostAddresses resolveIpv4(const std::string& host) {
 
 // ---- TcpSocket ----
 
-TcpSocket::~TcpSocket() {
-  close();
-}
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : native_(std::exchange(other.native_, kClosed)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    native_ = std::exchange(other.native_, kClosed);
-  }
-  return *this;
-}
-
 int TcpSocket::open() {
   close();
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

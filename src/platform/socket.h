@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dovra {
@@ -132,5 +133,21 @@ class CancellableWait {
   // The implementation's own state (the event descriptor on POSIX); -1 before open().
   intptr_t native_ = -1;
 };
+
+// Ownership moves the same way on every system.
+inline TcpSocket::~TcpSocket() {
+  close();
+}
+
+inline TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : native_(std::exchange(other.native_, kClosed)) {}
+
+inline TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    native_ = std::exchange(other.native_, kClosed);
+  }
+  return *this;
+}
 
 }  // namespace dovra

@@ -160,20 +160,6 @@ HostAddresses resolveIpv4(const std::string& host) {
 
 // ---- TcpSocket ----
 
-TcpSocket::~TcpSocket() {
-  close();
-}
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : native_(std::exchange(other.native_, kClosed)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    native_ = std::exchange(other.native_, kClosed);
-  }
-  return *this;
-}
-
 int TcpSocket::open() {
   close();
   if (!startWinsock()) return ENETDOWN;
