@@ -30,6 +30,10 @@ SocketIo ioResult(ssize_t n) {
 
 }  // namespace
 
+int systemSocketErrorNumber(int error) {
+  return error;
+}
+
 bool parseIpv4Address(const std::string& text, Ipv4Address& out) {
   in_addr address{};
   if (::inet_pton(AF_INET, text.c_str(), &address) != 1) return false;

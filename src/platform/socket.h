@@ -29,6 +29,11 @@ struct Ipv4Address {
 // IPv6, parts out of range).
 bool parseIpv4Address(const std::string& text, Ipv4Address& out);
 
+// The number the system itself gives the socket error `error` (an errno value, as this
+// interface reports errors): the same number on POSIX, Winsock's (WSAECONNREFUSED, 10061,
+// for ECONNREFUSED) on Windows. For messages; code compares the errno values.
+int systemSocketErrorNumber(int error);
+
 // The outcome of resolving a host name: its IPv4 addresses, or the failure. `error` is the
 // resolver's own code, or an errno value when `systemError` is set; `errorText` is the
 // system's text for it.

@@ -204,6 +204,18 @@ void TcpSocket::disableDelay() {
              sizeof one);
 }
 
+int systemSocketErrorNumber(int error) {
+  static constexpr int kWinsock[] = {
+      WSAEWOULDBLOCK,  WSAEINPROGRESS, WSAECONNREFUSED,  WSAETIMEDOUT,    WSAECONNRESET,
+      WSAECONNABORTED, WSAESHUTDOWN,   WSAENOTCONN,      WSAEHOSTUNREACH, WSAENETUNREACH,
+      WSAENETRESET,    WSAEADDRINUSE,  WSAEADDRNOTAVAIL, WSAEACCES,       WSAEMFILE,
+      WSAENOBUFS,      WSAEINTR,       WSAEINVAL,        WSAENOTSOCK};
+  for (int code : kWinsock) {
+    if (errnoFromWsa(code) == error) return code;
+  }
+  return error;
+}
+
 std::string TcpSocket::peerAddressText() const {
   sockaddr_in peer{};
   int len = sizeof peer;

@@ -1,5 +1,7 @@
 #include "transfer/ftp_errors.h"
 
+#include "platform/socket.h"
+
 namespace dovra {
 
 namespace {
@@ -15,14 +17,15 @@ std::string joinLines(const std::vector<std::string>& lines) {
 EIdProtocolReplyError::EIdProtocolReplyError(int code, const std::vector<std::string>& textLines)
     : EIdException(joinLines(textLines)), code_(code) {}
 
-EIdSocketError::EIdSocketError(int lastError, const std::string& systemText)
-    : EIdException("Socket Error # " + std::to_string(lastError) + "\r\n" + systemText),
+EIdSocketError::EIdSocketError(int lastError, const std::string& systemText, int shownNumber)
+    : EIdException("Socket Error # " + std::to_string(shownNumber < 0 ? lastError : shownNumber) +
+                   "\r\n" + systemText),
       lastError_(lastError) {}
 
 EIdSocketError EIdSocketError::fromErrno(int err) {
   std::string text = systemErrorText(err);
   if (text.empty() || text.back() != '.') text += '.';
-  return EIdSocketError(err, text);
+  return EIdSocketError(err, text, systemSocketErrorNumber(err));
 }
 
 EIdConnectTimeout::EIdConnectTimeout() : EIdException("Connect timed out.") {}

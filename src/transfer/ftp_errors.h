@@ -30,7 +30,9 @@ class EIdProtocolReplyError : public EIdException {
 // resolution failures carry the resolver's code and text the same way.
 class EIdSocketError : public EIdException {
  public:
-  EIdSocketError(int lastError, const std::string& systemText);
+  // `shownNumber` is the number the message gives, when it differs from `lastError` (the
+  // system's own number for an errno value; -1: `lastError` itself).
+  EIdSocketError(int lastError, const std::string& systemText, int shownNumber = -1);
   int lastError() const { return lastError_; }
   // Builds the error for an errno value with the system's text.
   static EIdSocketError fromErrno(int err);
