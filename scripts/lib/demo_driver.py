@@ -50,7 +50,7 @@ class Printer:
         kind = ev.get("event")
         if kind == "memo":
             self.memo_run += 1
-            if self.memo_run <= 4 or ev["line"].startswith(("erro", "Erro", "ERRO", "Copia", "Arquivo", "FTP", "Conectou", "Tenta", "Muda", "pegou")):
+            if self.memo_run <= 4 or ev["line"].startswith(("erro", "Erro", "ERRO", "Copia", "Arquivo", "FTP", "Conectou", "Tenta", "Muda", "pegou", "Verificado")):
                 print(dim(f"      | {ev['name']}: {show(ev['line'])}"))
             else:
                 self.hidden += 1
@@ -85,6 +85,13 @@ class Printer:
                 print(bold(f"  [upload] failed: {show(ev['error'])}"))
         elif kind == "export":
             print(bold(f"  [export] {ev['documents']} NF-e documents sent"))
+        elif kind == "verify":
+            if ev["state"] == "done":
+                print(bold(f"  [verify] done: {ev['archive']} restored and validated, "
+                           f"{ev['tables']} tables, {ev['records']} records, {ev['seconds']} s"))
+            else:
+                print(bold(f"  [verify] failed: {show(ev['error'])}")
+                      + (f" (log {ev['log']})" if "log" in ev else ""))
         elif kind == "exit":
             print(f"  [exit] status {ev['code']}")
         elif kind in ("gauge", "memo_clear", "page", "control", "radio", "edit", "window", "tray"):

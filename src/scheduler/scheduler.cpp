@@ -13,6 +13,19 @@ void Scheduler::Timer1Timer() {
                         BalloonIcon::Information, 30);
   }
 
+  // The check of the newest archive restores a whole database: it starts only when no
+  // backup, no upload (nor an upload worker of an earlier tick that has not decided yet) and
+  // no restore runs. It is decided before this tick's workers start, since after the
+  // upload time every tick starts an upload worker that mostly ends at once; a backup or an
+  // upload that starts afterwards may run beside it.
+  try {
+    if (idleForVerification() && verificationDue_ && verificationDue_()) {
+      launcher_.start(WorkerKind::TVerifica);
+    }
+  } catch (...) {
+    // Tried again on a later tick.
+  }
+
   try {
     if (state_.FtpTime > 0 && clock_.now().timeOfDay() > state_.FtpTime && !state_.FtpRunning) {
       launcher_.start(WorkerKind::TFTP);
@@ -32,16 +45,11 @@ void Scheduler::Timer1Timer() {
   if (state_.NfeEnabled && !state_.FtpRunning && !state_.BackupRunning && !state_.XmlRunning) {
     launcher_.start(WorkerKind::TXML);
   }
+}
 
-  // The check of the newest archive restores a whole database: only when no backup, no
-  // upload (nor a started upload worker that has not decided yet) and no restore runs.
-  const bool idle = !state_.BackupRunning && !state_.FtpRunning && !state_.RestoreRunning &&
-                    !launcher_.running(WorkerKind::Tauto) && !launcher_.running(WorkerKind::TFTP);
-  try {
-    if (idle && verificationDue_ && verificationDue_()) launcher_.start(WorkerKind::TVerifica);
-  } catch (...) {
-    // Tried again on a later tick.
-  }
+bool Scheduler::idleForVerification() const {
+  return !state_.BackupRunning && !state_.FtpRunning && !state_.RestoreRunning &&
+         !launcher_.running(WorkerKind::Tauto) && !launcher_.running(WorkerKind::TFTP);
 }
 
 }  // namespace dovra

@@ -30,6 +30,8 @@ class Scheduler {
   const RunState& state_;
   const Clock& clock_;
   WindowModel& window_;
+  bool idleForVerification() const;
+
   WorkerLauncher& launcher_;
   std::function<bool()> verificationDue_;
 };

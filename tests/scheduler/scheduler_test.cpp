@@ -21,6 +21,7 @@ class RecordingLauncher final : public WorkerLauncher {
   explicit RecordingLauncher(RunState& state) : state_(state) {}
   bool start(WorkerKind kind) override {
     started.push_back(kind);
+    alive.insert(kind);  // until the test says it ended
     if (kind == WorkerKind::Tauto && claimBackup) return state_.BackupRunning.tryClaim();
     return true;
   }
@@ -179,8 +180,18 @@ TEST_F(SchedulerTest, ArchiveCheckOnlyWhenDueAndNoBackupUploadOrRestoreRuns) {
     change(true);
     scheduler.Timer1Timer();
     change(false);
+    launcher.alive.clear();
     EXPECT_EQ(launcher.count(WorkerKind::TVerifica), std::string(what) == "idle" ? 1 : 0);
   }
+  // After the upload time every tick starts an upload worker, which mostly ends at once:
+  // the one this tick starts does not hold the check back.
+  state.FtpTime = hm(9, 0);
+  launcher.started.clear();
+  scheduler.Timer1Timer();
+  EXPECT_EQ(launcher.count(WorkerKind::TFTP), 1);
+  EXPECT_EQ(launcher.count(WorkerKind::TVerifica), 1);
+  state.FtpTime = 0;
+  launcher.alive.clear();
   // The NF-e export may run beside it.
   state.NfeEnabled = true;
   launcher.alive.insert(WorkerKind::TXML);
