@@ -58,36 +58,12 @@ void report(const char* name, const Job& job, double reference, double serverAlo
 }  // namespace
 
 int main(int argc, char** argv) {
-  int sizeMb = 200;
-  int runs = 3;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--size-mb") == 0) sizeMb = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
-  }
-  const std::string user = envOr("DOVRA_TEST_FB_USER", "");
-  const std::string password = envOr("DOVRA_TEST_FB_PASSWORD", "");
-  if (user.empty()) {
-    std::cerr << "backup_pipeline: set DOVRA_TEST_FB_USER and DOVRA_TEST_FB_PASSWORD "
-                 "(source scripts/lib/firebird.sh and call start_firebird)\n";
-    return 2;
-  }
-
-  const fs::path dir = fs::path(envOr("DOVRA_TEST_DB_DIR", "/var/tmp")) /
-                       ("bench-backup-" + std::to_string(sizeMb) + "mb");
-  const fs::path ready = dir / "ERP.ready";
-  if (!fs::exists(ready)) {
-    fs::create_directories(dir);
-    fs::permissions(dir, fs::perms::all);
-    const fs::path maker =
-        fs::canonical("/proc/self/exe").parent_path().parent_path() / "dovra-sample-erp";
-    std::cout << "making a " << sizeMb << " MB sample ERP in " << dir << " ..." << std::endl;
-    if (dovra::bench::runProcess({maker.string(), "database", "--dir", dir.string(), "--size-mb",
-                                  std::to_string(sizeMb), "--unsent-nfe", "2000", "--replace",
-                                  "--user", user, "--password", password}) != 0) {
-      fail("the sample ERP could not be made");
-    }
-    std::ofstream(ready) << sizeMb << "\n";
-  }
+  const auto args = dovra::bench::sampleArgs(argc, argv, "backup_pipeline");
+  const int runs = args.runs;
+  const std::string& user = args.user;
+  const std::string& password = args.password;
+  const fs::path dir =
+      dovra::bench::sampleErpFolder(args, "bench-backup", {"--unsent-nfe", "2000"});
   const fs::path mainDb = dir / "ERP.fdb";
   const fs::path nfeDb = dir / "ERP_NFE.fdb";
   const fs::path out = dir / "out";

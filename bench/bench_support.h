@@ -10,7 +10,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -77,6 +80,60 @@ inline void writeNoiseFile(const std::string& path, int64_t size) {
     left -= n;
   }
   if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// What the benchmarks on the sample ERP take: --size-mb N and --runs N, and the server's
+// account from DOVRA_TEST_FB_USER / DOVRA_TEST_FB_PASSWORD. Without the account, says how to
+// set it and ends the program with status 2.
+struct SampleArgs {
+  int sizeMb = 200;
+  int runs = 3;
+  std::string user, password;
+};
+inline SampleArgs sampleArgs(int argc, char** argv, const char* program) {
+  SampleArgs a;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--size-mb") == 0) a.sizeMb = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--runs") == 0) a.runs = std::max(1, std::atoi(argv[i + 1]));
+  }
+  a.user = envOr("DOVRA_TEST_FB_USER", "");
+  a.password = envOr("DOVRA_TEST_FB_PASSWORD", "");
+  if (a.user.empty()) {
+    std::cerr << program
+              << ": set DOVRA_TEST_FB_USER and DOVRA_TEST_FB_PASSWORD "
+                 "(source scripts/lib/firebird.sh and call start_firebird)\n";
+    std::exit(2);
+  }
+  return a;
+}
+
+// The folder $DOVRA_TEST_DB_DIR/<name>-<N>mb (or under /var/tmp) holding the sample ERP of
+// N MB that dovra-sample-erp makes there once, with `options`, and that is kept for later
+// runs. Ends the program with status 1 when it cannot be made.
+inline std::filesystem::path sampleErpFolder(const SampleArgs& a, const std::string& name,
+                                             const std::vector<std::string>& options) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(envOr("DOVRA_TEST_DB_DIR", "/var/tmp")) /
+                       (name + "-" + std::to_string(a.sizeMb) + "mb");
+  const fs::path ready = dir / "ERP.ready";
+  if (fs::exists(ready) && fs::exists(dir / "ERP.fdb")) return dir;
+  fs::create_directories(dir);
+  fs::permissions(dir, fs::perms::all);
+  const fs::path maker =
+      fs::canonical("/proc/self/exe").parent_path().parent_path() / "dovra-sample-erp";
+  std::cout << "making a " << a.sizeMb << " MB sample ERP in " << dir << " ..." << std::endl;
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> command = {
+      maker.string(), "database", "--dir", dir.string(), "--size-mb", std::to_string(a.sizeMb),
+      "--replace",    "--user",   a.user,  "--password", a.password};
+  command.insert(command.end(), options.begin(), options.end());
+  if (runProcess(command) != 0) {
+    std::cerr << maker << " could not make the sample ERP\n";
+    std::exit(1);
+  }
+  std::ofstream(ready) << a.sizeMb << "\n";
+  std::cout << "made in " << secondsSince(start) << " s" << std::endl;
+  return dir;
 }
 
 // This process's peak resident memory (VmHWM) in KiB, -1 when unknown.

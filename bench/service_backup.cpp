@@ -44,43 +44,14 @@ size_t countLines(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int sizeMb = 200;
-  int runs = 3;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--size-mb") == 0) sizeMb = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
-  }
-  const std::string user = envOr("DOVRA_TEST_FB_USER", "");
-  const std::string password = envOr("DOVRA_TEST_FB_PASSWORD", "");
-  if (user.empty()) {
-    std::cerr << "service_backup: set DOVRA_TEST_FB_USER and DOVRA_TEST_FB_PASSWORD "
-                 "(source scripts/lib/firebird.sh and call start_firebird)\n";
-    return 2;
-  }
-
+  const auto args = dovra::bench::sampleArgs(argc, argv, "service_backup");
+  const int runs = args.runs;
+  const std::string& user = args.user;
+  const std::string& password = args.password;
   // The sample database, made once and kept.
-  const fs::path base = envOr("DOVRA_TEST_DB_DIR", "/var/tmp");
-  const fs::path dir = base / ("bench-service-backup-" + std::to_string(sizeMb) + "mb");
+  const fs::path dir =
+      dovra::bench::sampleErpFolder(args, "bench-service-backup", {"--no-nfe-database"});
   const fs::path database = dir / "ERP.fdb";
-  const fs::path ready = dir / "ERP.ready";
-  if (!fs::exists(ready) || !fs::exists(database)) {
-    fs::create_directories(dir);
-    fs::permissions(dir, fs::perms::all);
-    const fs::path maker =
-        fs::canonical("/proc/self/exe").parent_path().parent_path() / "dovra-sample-erp";
-    std::cout << "making a " << sizeMb << " MB sample database in " << dir << " ..." << std::endl;
-    const auto start = Clock::now();
-    const int status = dovra::bench::runProcess(
-        {maker.string(), "database", "--dir", dir.string(), "--size-mb", std::to_string(sizeMb),
-         "--no-nfe-database", "--replace", "--user", user, "--password", password},
-        "/dev/null");
-    if (status != 0) {
-      std::cerr << "service_backup: " << maker << " failed (status " << status << ")\n";
-      return 1;
-    }
-    std::ofstream(ready) << sizeMb << "\n";
-    std::cout << "made in " << dovra::bench::secondsSince(start) << " s" << std::endl;
-  }
   std::cout << "database " << database << ": " << fs::file_size(database) / (1024 * 1024) << " MB"
             << std::endl;
 

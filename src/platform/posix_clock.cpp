@@ -4,12 +4,11 @@
 #include "platform/clock.h"
 
 namespace dovra {
+namespace {
 
-LocalDateTime SystemClock::now() const {
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
+LocalDateTime localTimeOf(time_t seconds) {
   tm local{};
-  localtime_r(&tv.tv_sec, &local);
+  localtime_r(&seconds, &local);
   LocalDateTime t;
   t.year = local.tm_year + 1900;
   t.month = local.tm_mon + 1;
@@ -17,22 +16,21 @@ LocalDateTime SystemClock::now() const {
   t.hour = local.tm_hour;
   t.minute = local.tm_min;
   t.second = local.tm_sec;
+  return t;
+}
+
+}  // namespace
+
+LocalDateTime SystemClock::now() const {
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  LocalDateTime t = localTimeOf(tv.tv_sec);
   t.millisecond = static_cast<int>(tv.tv_usec / 1000);
   return t;
 }
 
 LocalDateTime localDateTimeOf(int64_t seconds) {
-  const time_t t = static_cast<time_t>(seconds);
-  tm local{};
-  localtime_r(&t, &local);
-  LocalDateTime out;
-  out.year = local.tm_year + 1900;
-  out.month = local.tm_mon + 1;
-  out.day = local.tm_mday;
-  out.hour = local.tm_hour;
-  out.minute = local.tm_min;
-  out.second = local.tm_sec;
-  return out;
+  return localTimeOf(static_cast<time_t>(seconds));
 }
 
 }  // namespace dovra

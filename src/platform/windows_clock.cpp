@@ -3,10 +3,9 @@
 #include "platform/clock.h"
 
 namespace dovra {
+namespace {
 
-LocalDateTime SystemClock::now() const {
-  SYSTEMTIME local{};
-  GetLocalTime(&local);
+LocalDateTime fromSystemTime(const SYSTEMTIME& local) {
   LocalDateTime t;
   t.year = local.wYear;
   t.month = local.wMonth;
@@ -18,6 +17,14 @@ LocalDateTime SystemClock::now() const {
   return t;
 }
 
+}  // namespace
+
+LocalDateTime SystemClock::now() const {
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  return fromSystemTime(local);
+}
+
 LocalDateTime localDateTimeOf(int64_t seconds) {
   constexpr int64_t kStepsTo1970 = 116444736000000000LL;
   const uint64_t steps = static_cast<uint64_t>(seconds * 10000000 + kStepsTo1970);
@@ -25,14 +32,7 @@ LocalDateTime localDateTimeOf(int64_t seconds) {
   SYSTEMTIME utcTime{}, local{};
   FileTimeToSystemTime(&utc, &utcTime);
   SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local);
-  LocalDateTime out;
-  out.year = local.wYear;
-  out.month = local.wMonth;
-  out.day = local.wDay;
-  out.hour = local.wHour;
-  out.minute = local.wMinute;
-  out.second = local.wSecond;
-  return out;
+  return fromSystemTime(local);
 }
 
 }  // namespace dovra

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
 #include "support/fakes.h"
 
 namespace dovra {
@@ -39,6 +43,23 @@ TEST(TimeText, FormatsToTheMinuteIgnoringSecondsAndBackupStampsAndDates) {
   EXPECT_EQ(formatShortDate(t), "07/03/2026");
   EXPECT_EQ(formatHhNn(t), "05:04");
   EXPECT_DOUBLE_EQ(t.timeOfDay(), hm(5, 4, 9));
+}
+
+// A file's time (seconds since 1970, UTC) in the zone the machine runs in.
+TEST(TimeText, AFilesTimeInTheLocalZone) {
+#ifndef _WIN32
+  const std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
+  for (const auto& [zone, hour] : {std::pair{"UTC0", 16}, std::pair{"BRT3", 13}}) {
+    setenv("TZ", zone, 1);
+    tzset();
+    const LocalDateTime t = localDateTimeOf(1765383051);
+    EXPECT_EQ(formatBackupDateTime(t), "10/12/25 - " + std::to_string(hour) + ":10:51") << zone;
+  }
+  saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1);
+  tzset();
+#else
+  EXPECT_EQ(localDateTimeOf(1765383051).year, 2025);
+#endif
 }
 
 }  // namespace
