@@ -1,6 +1,7 @@
-# The suites of the Windows build: the ones that need no database server, each one test
-# program started under Wine (the toolchain's emulator) as a single ctest entry, so that a
-# run pays Wine's start-up once per program rather than once per case.
+# The suites of the Windows build, each one test program started under Wine (the
+# toolchain's emulator) as a single ctest entry, so that a run pays Wine's start-up once per
+# program rather than once per case. The suites that need the database server reach it
+# through the test client library for Wine below.
 #
 # GoogleTest comes from Debian's source package (googletest), built with the cross compiler.
 set(DOVRA_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
@@ -21,6 +22,34 @@ target_link_libraries(dovra_test_support PUBLIC dovra_core gtest gmock)
 target_compile_definitions(dovra_test_support PUBLIC
   DOVRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   DOVRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
+
+# The database client under Wine (tests/wine_fbclient): a builtin gds32.dll and
+# fbclient.dll made with Wine's own tools, forwarding to the Linux client library. Test
+# equipment only: it stays in the build folder, found through WINEDLLPATH (the module) and
+# WINEPATH (its placeholder file, on the Windows search path), which the suites below get
+# from ctest; nothing installs or packages it.
+find_program(DOVRA_WINEGCC winegcc NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+find_program(DOVRA_WINEBUILD winebuild NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(DOVRA_WINE_FBCLIENT_DIR ${PROJECT_BINARY_DIR}/wine-fbclient)
+set(bridge ${CMAKE_CURRENT_SOURCE_DIR}/wine_fbclient)
+set(bridge_outputs)
+foreach(module gds32 fbclient)
+  set(out ${DOVRA_WINE_FBCLIENT_DIR}/${module}.dll)
+  add_custom_command(OUTPUT ${out}.so ${out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${DOVRA_WINE_FBCLIENT_DIR}
+    COMMAND ${DOVRA_WINEGCC} -shared -O2 -Wall -Wextra -Werror -o ${out}
+      ${bridge}/fbclient_bridge.spec ${bridge}/fbclient_bridge.c -lfbclient -lkernel32
+    COMMAND ${DOVRA_WINEBUILD} -m64 --dll --fake-module -E ${bridge}/fbclient_bridge.spec
+      -F ${module}.dll -o ${out}
+    DEPENDS ${bridge}/fbclient_bridge.spec ${bridge}/fbclient_bridge.c
+    WORKING_DIRECTORY ${DOVRA_WINE_FBCLIENT_DIR}
+    COMMENT "Wine test client library ${module}.dll")
+  list(APPEND bridge_outputs ${out}.so ${out})
+endforeach()
+add_custom_target(wine_fbclient ALL DEPENDS ${bridge_outputs})
+# What a test program needs to find it.
+set(DOVRA_WINE_FBCLIENT_ENV
+  "WINEDLLPATH=${DOVRA_WINE_FBCLIENT_DIR}" "WINEPATH=Z:${DOVRA_WINE_FBCLIENT_DIR}")
 
 # dovra_windows_suite(NAME FILE...): the test program NAME_tests from tests/FILE...
 function(dovra_windows_suite name)
