@@ -16,7 +16,7 @@ endforeach()
 set(support ${CMAKE_CURRENT_SOURCE_DIR}/support)
 add_library(dovra_test_support STATIC
   ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/program_process_windows.cpp
-  ${support}/test_servers_windows.cpp)
+  ${support}/test_servers_windows.cpp ${support}/fault_ftp_server.cpp)
 target_include_directories(dovra_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dovra_test_support PUBLIC dovra_core gtest gmock)
 target_compile_definitions(dovra_test_support PUBLIC
@@ -64,6 +64,9 @@ dovra_windows_suite(platform
   platform/clock_test.cpp
   platform/text_codec_test.cpp
   platform/ini_file_test.cpp
+  platform/file_handle_test.cpp
+  platform/file_system_test.cpp
+  platform/socket_test.cpp
   platform/windows_platform_test.cpp)
 dovra_windows_suite(shell
   shell/cripto_test.cpp)
@@ -77,7 +80,9 @@ dovra_windows_suite(archive
 dovra_windows_suite(program
   app/windows_program_test.cpp)
 add_dependencies(program_tests backupdovra)
-# The FTP session against pyftpdlib on loopback (a host program Wine starts).
+# The FTP session against pyftpdlib on loopback (a host program Wine starts) and against
+# the scripted fault server.
 dovra_windows_suite(ftp
   transfer/ftp_reply_test.cpp
-  transfer/ftp_session_test.cpp)
+  transfer/ftp_session_test.cpp
+  transfer/ftp_fault_test.cpp)
