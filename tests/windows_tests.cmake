@@ -16,7 +16,8 @@ endforeach()
 set(support ${CMAKE_CURRENT_SOURCE_DIR}/support)
 add_library(dovra_test_support STATIC
   ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/program_process_windows.cpp
-  ${support}/test_servers_windows.cpp ${support}/fault_ftp_server.cpp)
+  ${support}/test_servers_windows.cpp ${support}/fault_ftp_server.cpp
+  ${support}/firebird_env.cpp)
 target_include_directories(dovra_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dovra_test_support PUBLIC dovra_core gtest gmock)
 target_compile_definitions(dovra_test_support PUBLIC
@@ -60,6 +61,12 @@ function(dovra_windows_suite name)
   set_tests_properties(windows.${name} PROPERTIES TIMEOUT 900)
 endfunction()
 
+# The sample ERP, made through the client as the Linux tests make it.
+add_library(dovra_sample_erp STATIC ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/sample_erp.cpp)
+target_include_directories(dovra_sample_erp PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(dovra_sample_erp PUBLIC dovra_core)
+target_link_libraries(dovra_test_support PUBLIC dovra_sample_erp)
+
 dovra_windows_suite(platform
   platform/clock_test.cpp
   platform/text_codec_test.cpp
@@ -86,3 +93,15 @@ dovra_windows_suite(ftp
   transfer/ftp_reply_test.cpp
   transfer/ftp_session_test.cpp
   transfer/ftp_fault_test.cpp)
+# The database client through the test client library against the real server: the ERP
+# statements, service backups and what differs on Windows (names in the ANSI code page,
+# drive paths, the library looked for).
+dovra_windows_suite(database
+  backup/erp_database_test.cpp
+  backup/windows_client_test.cpp)
+add_dependencies(database_tests wine_fbclient)
+foreach(suite database)
+  # They need the server (scripts/test-windows starts it): a skipped case fails the suite.
+  set_tests_properties(windows.${suite} PROPERTIES ENVIRONMENT "${DOVRA_WINE_FBCLIENT_ENV}"
+    FAIL_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+endforeach()
