@@ -11,6 +11,7 @@
 
 #include "archive/archive_writer.h"
 #include "backup/backup_pass.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
 #include "shell/run_report.h"
@@ -271,7 +272,7 @@ void Tauto::Execute() {
     }
     w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
   } else if (!packFailure && passes->allMade()) {
-    for (const std::string& f : files) std::remove(f.c_str());
+    for (const std::string& f : files) removeFile(f);
     outcome.done(archive);
   }
 

@@ -11,6 +11,7 @@
 #include "backup/backup_pass.h"
 #include "backup/erp_statements.h"
 #include "backup/packing_thread.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
 #include "shell/run_report.h"
@@ -212,8 +213,8 @@ void TForm1::spbBackupClick() {
         archived = !pack.empty();
       }
       if (!extraFolder.empty()) CompressFiles(pack, extraFolder + base + stamp + ".zlib", progress);
-      std::remove(files[0].c_str());
-      if (state_.NfeEnabled) std::remove(files[1].c_str());
+      removeFile(files[0]);
+      if (state_.NfeEnabled) removeFile(files[1]);
       if (archived) outcome.done(manualFolder + base + stamp + ".zlib");
       window_.setLabel("lbStatus", "Cópia realizada com sucesso");
       dialogs_.messageBox(kBoxCaption, "Cópia realizada com sucesso!", MessageIcon::Information,
