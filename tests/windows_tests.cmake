@@ -100,7 +100,12 @@ dovra_windows_suite(database
   backup/erp_database_test.cpp
   backup/windows_client_test.cpp)
 add_dependencies(database_tests wine_fbclient)
-foreach(suite database)
+# backupdovra.exe against the real server, pyftpdlib and the web stand-in: the jobs of a
+# day in an installation with accented Windows folders.
+dovra_windows_suite(erp
+  app/windows_erp_test.cpp)
+add_dependencies(erp_tests backupdovra wine_fbclient)
+foreach(suite database erp)
   # They need the server (scripts/test-windows starts it): a skipped case fails the suite.
   set_tests_properties(windows.${suite} PROPERTIES ENVIRONMENT "${DOVRA_WINE_FBCLIENT_ENV}"
     FAIL_REGULAR_EXPRESSION "\\[  SKIPPED \\]")

@@ -59,7 +59,7 @@ void Installation::writeStoppingSettings() const {
 }
 
 ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
-                               std::vector<std::string> args) {
+                               std::vector<std::string> args, const std::string& program) {
   int inPipe[2], outPipe[2];
   if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -72,7 +72,8 @@ ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
       envStrings.push_back(kv);
   }
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-  const std::string path = std::string(DOVRA_BINARY_DIR) + "/backupdovra";
+  const std::string path =
+      program.empty() ? std::string(DOVRA_BINARY_DIR) + "/backupdovra" : program;
   pid_ = fork();
   if (pid_ == 0) {
     dup2(inPipe[0], 0);

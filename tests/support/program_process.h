@@ -17,9 +17,11 @@ namespace dovra::test {
 
 class ProgramProcess {
  public:
-  // Starts the program with the given extra environment (name -> value).
+  // Starts the program with the given extra environment (name -> value): the build's, or
+  // the copy at `program` when that is not empty.
   explicit ProgramProcess(const std::map<std::string, std::string>& env,
-                          std::vector<std::string> args = {"--headless"});
+                          std::vector<std::string> args = {"--headless"},
+                          const std::string& program = "");
   ~ProgramProcess();  // kills the process if it still runs
 
   void send(const std::string& line);

@@ -177,13 +177,14 @@ void Installation::writeStoppingSettings() const {
 }
 
 ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
-                               std::vector<std::string> args) {
+                               std::vector<std::string> args, const std::string& program) {
   HANDLE childIn = nullptr, childOut = nullptr, parentIn = nullptr, parentOut = nullptr;
   if (!CreatePipe(&childIn, &parentIn, nullptr, 0) ||
       !CreatePipe(&parentOut, &childOut, nullptr, 0)) {
     throw std::runtime_error("pipe failed");
   }
-  std::vector<std::string> argv{std::string(DOVRA_BINARY_DIR) + "/backupdovra.exe"};
+  std::vector<std::string> argv{program.empty() ? std::string(DOVRA_BINARY_DIR) + "/backupdovra.exe"
+                                                : program};
   argv.insert(argv.end(), args.begin(), args.end());
   const std::wstring environment = environmentBlock(env);
   PROCESS_INFORMATION info = start(argv, &environment, inheritable(childIn), inheritable(childOut),

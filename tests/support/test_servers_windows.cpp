@@ -204,6 +204,22 @@ std::string FtpTestServer::log() const {
   return fileText(work_.file("server.log")) + fileText(work_.file("stderr.log"));
 }
 
+HttpTestServer::HttpTestServer(std::filesystem::path root)
+    : root_(std::move(root)), work_("httpserver") {
+  process_ = std::make_unique<ServerProcess>(
+      std::vector<std::string>{kPython, supportScript("http_server.py"), "--root",
+                               hostPath(utf8(root_)), "--record",
+                               hostPath(work_.file("requests.txt"))},
+      work_.file("stderr.log"));
+}
+
+std::vector<std::string> HttpTestServer::requests() const {
+  std::vector<std::string> lines;
+  std::istringstream in(fileText(work_.file("requests.txt")));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 int bindLoopback(int& port, int backlog) {
   startWinsock();
   const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
