@@ -166,9 +166,14 @@ TEST_F(WindowsDatabase, ServiceBackupsAndRestoresBetweenAccentedWindowsFolders) 
     const std::vector<std::string> lines = runService(backup);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "");
-    size_t tables = 0;
-    for (const std::string& line : lines) tables += line.find("writing data for") != line.npos;
+    size_t tables = 0, named = 0;
+    for (const std::string& line : lines) {
+      tables += line.find("writing data for") != line.npos;
+      // The server's lines name the files as the program gave them, as on Windows.
+      named += line.find("creating file " + utf8(fbk)) != line.npos;
+    }
     EXPECT_GT(tables, 0u);
+    EXPECT_EQ(named, 1u);
     ASSERT_TRUE(fs::exists(fbk));
     EXPECT_GT(fs::file_size(fbk), 0u);
 

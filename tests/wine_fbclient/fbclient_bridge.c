@@ -773,14 +773,36 @@ WINAPI_EXPORT ISC_STATUS bridge_isc_service_start(ISC_STATUS* status, isc_svc_ha
   return windowsStatus(status, result);
 }
 
+/* A service's output line as a Windows server writes it: the files it names by the
+ * Windows names they were given. The answer is rewritten in place when the new line fits. */
+static void windowsOutputLine(ISC_SCHAR* buffer, unsigned short bufferLength) {
+  if (buffer == NULL || bufferLength < 4 || (unsigned char)buffer[0] != isc_info_svc_line) return;
+  const size_t length = (unsigned char)buffer[1] | ((size_t)(unsigned char)buffer[2] << 8);
+  if (length == 0 || 3 + length >= bufferLength) return;
+  const char* windows = windowsText(buffer + 3, length);
+  if (windows == NULL) return;
+  const size_t newLength = strlen(windows);
+  if (newLength <= 0xFFFF && 3 + newLength < bufferLength) {
+    // What follows the line (isc_info_end first) moves with its end, as far as it fits.
+    const size_t oldTail = bufferLength - 3 - length;
+    const size_t newTail = bufferLength - 3 - newLength;
+    memmove(buffer + 3 + newLength, buffer + 3 + length, oldTail < newTail ? oldTail : newTail);
+    memcpy(buffer + 3, windows, newLength);
+    buffer[1] = (char)(newLength & 0xFF);
+    buffer[2] = (char)((newLength >> 8) & 0xFF);
+  }
+}
+
 WINAPI_EXPORT ISC_STATUS bridge_isc_service_query(ISC_STATUS* status, isc_svc_handle* svc,
                                                   isc_resv_handle* reserved,
                                                   unsigned short sendLength, const ISC_SCHAR* send,
                                                   unsigned short requestLength,
                                                   const ISC_SCHAR* request,
                                                   unsigned short bufferLength, ISC_SCHAR* buffer) {
-  return windowsStatus(status, isc_service_query(status, svc, reserved, sendLength, send,
-                                                 requestLength, request, bufferLength, buffer));
+  const ISC_STATUS result = isc_service_query(status, svc, reserved, sendLength, send,
+                                              requestLength, request, bufferLength, buffer);
+  if (status != NULL && status[0] == 1 && status[1] == 0) windowsOutputLine(buffer, bufferLength);
+  return windowsStatus(status, result);
 }
 
 WINAPI_EXPORT ISC_LONG bridge_fb_interpret(ISC_SCHAR* buffer, unsigned int length,
