@@ -66,6 +66,10 @@ add_library(dovra_sample_erp STATIC ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/sample_
 target_include_directories(dovra_sample_erp PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dovra_sample_erp PUBLIC dovra_core)
 target_link_libraries(dovra_test_support PUBLIC dovra_sample_erp)
+# Its maker as a Windows program, for scripts/demo-windows.
+add_executable(dovra-sample-erp ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/sample_erp_main.cpp)
+target_link_libraries(dovra-sample-erp PRIVATE dovra_sample_erp)
+set_target_properties(dovra-sample-erp PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
 
 dovra_windows_suite(platform
   platform/clock_test.cpp
@@ -83,6 +87,7 @@ dovra_windows_suite(archive
   archive/archive_reader_test.cpp
   archive/zlib_stream_test.cpp
   archive/windows_archive_test.cpp)
+add_dependencies(archive_tests dovra-zlib)
 # backupdovra.exe itself, started as a Windows process.
 dovra_windows_suite(program
   app/windows_program_test.cpp)

@@ -1,8 +1,9 @@
 # A throw-away Wine prefix for the Windows program and its tests, and the test client
 # library that lets it reach the local Firebird server. Source it, then:
-#   make_wine_prefix         makes $WINEPREFIX (a new folder under $TMPDIR) with its first
-#                            start bounded, exports WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES,
-#                            and removes the prefix when the shell exits
+#   make_wine_prefix [DIR]   makes $WINEPREFIX with its first start bounded and exports
+#                            WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES; without DIR a new
+#                            folder under $TMPDIR, removed when the shell exits; with DIR
+#                            that folder, made anew and kept (its Wine server is stopped)
 #   use_wine_fbclient DIR    exports WINEDLLPATH and WINEPATH for the test client library
 #                            built in DIR (build-windows/wine-fbclient)
 # Sets `wine` and `wineserver` to the 64-bit loader and server.
@@ -17,12 +18,19 @@ wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 
 make_wine_prefix() {
-  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/dovra-wine.XXXXXX")
+  if [ -n "${1:-}" ]; then
+    rm -rf "$1"
+    mkdir -p "$1"
+    WINEPREFIX=$(cd "$1" && pwd)
+    trap '"$wineserver" -k 2>/dev/null || true' EXIT
+  else
+    WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/dovra-wine.XXXXXX")
+    trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+  fi
   chmod 755 "$WINEPREFIX"
   export WINEPREFIX WINEDEBUG=-all
   # No Mono or Gecko installer: the programs need neither, and their prompt would wait.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
   umask 0
   # Making the prefix is the slow first start; it gets a bound of its own so that a Wine
   # that cannot finish it fails the run instead of holding it.
