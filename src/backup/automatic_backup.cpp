@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -11,7 +10,6 @@
 
 #include "archive/archive_writer.h"
 #include "backup/backup_pass.h"
-#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
 #include "shell/run_report.h"
@@ -65,7 +63,7 @@ class Passes : public std::enable_shared_from_this<Passes> {
       } catch (const std::exception& e) {
         // No client library: this pass fails like any other.
         ends_[pass].failed(e.what());
-        noteFailure(std::string("erro: ") + e.what());
+        noteFailure(std::string("erro: ") + e.what(), false);
         ui([&] {
           w_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
           w_.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
@@ -92,13 +90,14 @@ class Passes : public std::enable_shared_from_this<Passes> {
         });
       } catch (const std::exception& e) {
         ends_[pass].failed(e.what());
-        const bool first = noteFailure(std::string("erro: ") + e.what());
+        const bool first = noteFailure(std::string("erro: ") + e.what(), isDiskSpaceError(e));
         ui([&] {
+          w_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
+          // The status says so even when the log cannot be written (a full disk).
+          w_.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
           try {
-            w_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
             saveMemoLines(w_.memoLines("MemoBackup"), lastLog_);
             if (first) failureLog_ = lastLog_;
-            w_.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
           } catch (...) {
             // The log could not be written: the run goes on.
           }
@@ -135,11 +134,14 @@ class Passes : public std::enable_shared_from_this<Passes> {
   const std::string& firstFailure() const { return failure_; }
   const std::string& firstFailureLog() const { return failureLog_; }
   const std::string& lastLog() const { return lastLog_; }
+  // A pass failed for want of disk space. Read once run() has ended.
+  bool diskFull() const { return diskFull_; }
 
  private:
   // Keeps the first failure; true when this one is it.
-  bool noteFailure(const std::string& line) {
+  bool noteFailure(const std::string& line, bool diskFull) {
     std::lock_guard lock(mu_);
+    diskFull_ = diskFull_ || diskFull;
     if (!failure_.empty()) return false;
     failure_ = line;
     return true;
@@ -166,7 +168,18 @@ class Passes : public std::enable_shared_from_this<Passes> {
   std::vector<int> made_;
   std::string lastLog_;
   std::string failure_, failureLog_;
+  bool diskFull_ = false;
 };
+
+bool isDiskSpaceFailure(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return isDiskSpaceError(e);
+  } catch (...) {
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -199,6 +212,11 @@ void Tauto::Execute() {
   const auto logLine = [&w](const std::string& line) { w.memoAdd("MemoBackup", line); };
   std::vector<std::string> files;
   for (int pass : passes->meant()) files.push_back(passes->file(pass));
+  // Backup files of an earlier run that never made its archive: the server would write
+  // over them, and a follower must not read their old bytes first.
+  for (const std::string& base : {s_.DatabaseBaseName, s_.NfeDatabaseBaseName}) {
+    if (!base.empty()) removeBackupFiles({backupFilePath(s_.BackupFolder, base, kSuffix)});
+  }
 
   // The archive replaces the previous one only when it holds every database the run was
   // meant to back up; after a failed pass the previous archive stays, and the backup files
@@ -257,12 +275,14 @@ void Tauto::Execute() {
   }
 
   // An abandoned producer may still be writing its state; only its stall is reported.
-  if (stalledLog.empty() && !passes->firstFailure().empty()) {
+  const bool abandoned = !stalledLog.empty();
+  if (!abandoned && !passes->firstFailure().empty()) {
     outcome.fail(passes->firstFailure(), passes->firstFailureLog());
   }
-  if (packFailure && (passes->allMade() || !stalledLog.empty())) {
+  bool diskFull = !abandoned && passes->diskFull();
+  if (packFailure && (passes->allMade() || abandoned)) {
     const std::string line = "erro: " + errorText(packFailure);
-    const std::string log = stalledLog.empty() ? passes->lastLog() : stalledLog;
+    const std::string log = abandoned ? stalledLog : passes->lastLog();
     w.memoAdd("MemoBackup", line);
     try {
       saveMemoLines(w.memoLines("MemoBackup"), log);
@@ -270,11 +290,20 @@ void Tauto::Execute() {
     } catch (...) {
       outcome.fail(line);
     }
-    w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
-  } else if (!packFailure && passes->allMade()) {
-    for (const std::string& f : files) removeFile(f);
-    outcome.done(archive);
+    diskFull = diskFull || isDiskSpaceFailure(packFailure);
   }
+  const bool archived = !packFailure && passes->allMade();
+  if (archived) {
+    outcome.done(archive);
+  } else {
+    // Whatever pass set the status last, the run failed: the status and a balloon say so.
+    w.setLabel("lbStatus", "Erro - Verificar log", LabelColor::Red);
+    showBackupFailureBalloon(w, diskFull);
+  }
+  // The backup files go: the archive holds them, or it could not be made and they would
+  // only hold the space the next run needs. A server still writing keeps its file until
+  // the next run.
+  if (!abandoned) removeBackupFiles(files);
 
   w.setLabel("lbDataHora", formatBackupDateTime(form_.clock().now()));
   w.setLabel("lbDiretorio", s_.BackupFolder);

@@ -1,11 +1,14 @@
 #include "backup/backup_pass.h"
 
+#include <string_view>
 #include <system_error>
 
 #include "archive/stream.h"
 #include "platform/error.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
+#include "shell/window_model.h"
 
 namespace dovra {
 
@@ -53,6 +56,45 @@ bool isProgressLine(const std::string& line) {
   return line.find("writing index") != std::string::npos ||
          line.find("writing table") != std::string::npos ||
          line.find("writing data for") != std::string::npos;
+}
+
+void showBackupFailureBalloon(WindowModel& window, bool diskFull) {
+  if (diskFull) {
+    window.showBalloon("Erro ao efetuar BackUp", "Espaço em disco esgotado.", BalloonIcon::Error,
+                       50);
+  } else {
+    window.showBalloon("BackUp Dovra", "Erro ao efetuar backUp, verifique o log e tente novamente.",
+                       BalloonIcon::Error, 50);
+  }
+}
+
+void removeBackupFiles(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) removeFile(path);
+}
+
+bool isManualBackupFileName(const std::string& fileName, const std::string& baseName) {
+  // "_ddmmyy_hh_nn_ss.fbk": '#' stands for a digit.
+  static constexpr std::string_view kStamp = "_######_##_##_##.fbk";
+  if (baseName.empty() || fileName.size() != baseName.size() + kStamp.size() ||
+      fileName.compare(0, baseName.size(), baseName) != 0) {
+    return false;
+  }
+  for (size_t i = 0; i < kStamp.size(); ++i) {
+    const char c = fileName[baseName.size() + i];
+    if (kStamp[i] == '#' ? (c < '0' || c > '9') : c != kStamp[i]) return false;
+  }
+  return true;
+}
+
+void removeManualBackupLeftovers(const std::string& folder,
+                                 const std::vector<std::string>& baseNames) {
+  std::vector<std::string> leftovers;
+  for (const std::string& name : folderEntryNames(folder)) {
+    for (const std::string& base : baseNames) {
+      if (isManualBackupFileName(name, base)) leftovers.push_back(folder + name);
+    }
+  }
+  removeBackupFiles(leftovers);
 }
 
 }  // namespace dovra

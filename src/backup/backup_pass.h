@@ -1,5 +1,6 @@
 // What the automatic and the manual backup share: one backup pass through a service
-// connection, the names of a pass's files, the pass's log file, and the full-disk test.
+// connection, the names of a pass's files, the pass's log file, the full-disk test, the
+// failure balloon and the removal of backup files no archive holds.
 #pragma once
 
 #include <exception>
@@ -50,5 +51,23 @@ bool isDiskSpaceError(const std::exception& error);
 
 // True for the verbose lines that stand for one step of the progress estimate.
 bool isProgressLine(const std::string& line);
+
+// The balloon of a failed backup run: "Espaço em disco esgotado." for a full disk,
+// otherwise the one that sends the operator to the log.
+void showBackupFailureBalloon(WindowModel& window, bool diskFull);
+
+// Removes the backup files `paths` (a missing file or a failed removal is left alone). A
+// run removes its own backup files once it is over, whether its archive holds them or could
+// not be written: on a full disk they would hold the space that the next run needs.
+void removeBackupFiles(const std::vector<std::string>& paths);
+
+// True when `fileName` is a manual backup file of `baseName`: the base name followed by a
+// stamp "_ddmmyy_hh_nn_ss" and ".fbk".
+bool isManualBackupFileName(const std::string& fileName, const std::string& baseName);
+
+// Removes from `folder` (joined as it stands) the manual backup files of `baseNames` that
+// earlier runs left behind. Logs and every other file stay.
+void removeManualBackupLeftovers(const std::string& folder,
+                                 const std::vector<std::string>& baseNames);
 
 }  // namespace dovra

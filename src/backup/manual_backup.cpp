@@ -4,14 +4,12 @@
 // database. Runs on the main thread and lets the window process its pending messages while
 // the server works.
 #include <atomic>
-#include <cstdio>
 #include <memory>
 
 #include "archive/archive_writer.h"
 #include "backup/backup_pass.h"
 #include "backup/erp_statements.h"
 #include "backup/packing_thread.h"
-#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
 #include "shell/run_report.h"
@@ -35,8 +33,7 @@ constexpr const char* kBoxCaption = "BackUp Dovra ";  // with its trailing blank
 
 void TForm1::reportFullDisk() {
   window_.setLabel("lbStatus", "Espaço em disco esgotado");
-  window_.showBalloon("Erro ao efetuar BackUp", "Espaço em disco esgotado.", BalloonIcon::Error,
-                      50);
+  showBackupFailureBalloon(window_, true);
   dialogs_.messageBox(kBoxCaption, "Erro ao efetuar backUp, espaço em disco esgotado!",
                       MessageIcon::Error, MessageButtons::Ok);
 }
@@ -87,6 +84,8 @@ void TForm1::spbBackupClick() {
       backupFilePath(state_.BackupFolder, base, stamp + ".fbk"),
       backupFilePath(state_.BackupFolder, state_.NfeDatabaseBaseName, stamp + ".fbk")};
   const std::string locations[2] = {state_.DatabasePath, state_.NfeDatabasePath};
+  // Backup files that earlier runs could not pack would hold the space this one needs.
+  removeManualBackupLeftovers(state_.BackupFolder, {base, state_.NfeDatabaseBaseName});
   const char* progressTexts[2] = {"Arquivos do sistema \rProgresso - ",
                                   "Arquivos NF-e \rProgresso - "};
   bool failed = false;
@@ -171,9 +170,7 @@ void TForm1::spbBackupClick() {
       if (isDiskSpaceError(e)) {
         reportFullDisk();
       } else {
-        window_.showBalloon("BackUp Dovra",
-                            "Erro ao efetuar backUp, verifique o log e tente novamente.",
-                            BalloonIcon::Error, 50);
+        showBackupFailureBalloon(window_, false);
         dialogs_.messageBox(kBoxCaption,
                             "Erro ao efetuar backUp, verifique o log e tente novamente!",
                             MessageIcon::Error, MessageButtons::Ok);
@@ -213,8 +210,6 @@ void TForm1::spbBackupClick() {
         archived = !pack.empty();
       }
       if (!extraFolder.empty()) CompressFiles(pack, extraFolder + base + stamp + ".zlib", progress);
-      removeFile(files[0]);
-      if (state_.NfeEnabled) removeFile(files[1]);
       if (archived) outcome.done(manualFolder + base + stamp + ".zlib");
       window_.setLabel("lbStatus", "Cópia realizada com sucesso");
       dialogs_.messageBox(kBoxCaption, "Cópia realizada com sucesso!", MessageIcon::Information,
@@ -240,9 +235,7 @@ void TForm1::spbBackupClick() {
         dialogs_.messageBox(kBoxCaption,
                             "Erro ao efetuar backUp, verifique o log e tente novamente!",
                             MessageIcon::Error, MessageButtons::Ok);
-        window_.showBalloon("BackUp Dovra",
-                            "Erro ao efetuar backUp, verifique o log e tente novamente.",
-                            BalloonIcon::Error, 50);
+        showBackupFailureBalloon(window_, false);
       }
       showMainWindow();
       window_.setLabelColor("lbStatus", LabelColor::Red);
@@ -271,6 +264,11 @@ void TForm1::spbBackupClick() {
       }
     }
   }
+
+  // The run's backup files go whether or not an archive holds them (their logs stay): the
+  // packer lets go of them first.
+  packer.reset();
+  removeBackupFiles(plannedFiles);
 
   window_.setControlVisible("lbProgresso", false);
   window_.setControlVisible("Gauge1", false);

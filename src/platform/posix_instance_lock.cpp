@@ -1,4 +1,5 @@
 #include "platform/instance_lock.h"
+#include "platform/instance_names.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -10,39 +11,24 @@
 #include <cstring>
 
 namespace dovra {
-namespace {
-
-const char* const kHex = "0123456789ABCDEF";
-
-std::string hashHex(const std::string& text) {
-  uint64_t h = 1469598103934665603ULL;
-  for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
-  std::string out;
-  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(h >> shift) & 15];
-  return out;
-}
-
-}  // namespace
 
 std::string InstanceLock::objectName(const std::string& name) {
   std::string object = "backupdovra/";
   const char* scope = std::getenv("DOVRA_INSTANCE_SCOPE");
-  if (scope && *scope) object += hashHex(scope) + "/";
+  if (scope && *scope) object += instanceScopeHash(scope) + "/";
   // Any byte may appear in the name: keep letters and digits, escape the rest.
   for (unsigned char c : name) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
         c == '_') {
       object += static_cast<char>(c);
     } else {
-      object += '%';
-      object += kHex[c >> 4];
-      object += kHex[c & 15];
+      appendHexEscape(object, c);
     }
   }
   constexpr size_t kMax = sizeof(sockaddr_un::sun_path) - 1;
   if (object.size() > kMax) {
     // A hash of the whole name keeps long names apart.
-    const std::string tail = "#" + hashHex(name);
+    const std::string tail = "#" + instanceScopeHash(name);
     object.resize(kMax - tail.size());
     object += tail;
   }

@@ -1,35 +1,21 @@
 #include "platform/instance_lock.h"
+#include "platform/instance_names.h"
 
 #include <cstdint>
 
 #include "platform/windows_support.h"
 
 namespace dovra {
-namespace {
-
-const char* const kHex = "0123456789ABCDEF";
-
-std::string hashHex(const std::string& text) {
-  uint64_t h = 1469598103934665603ULL;
-  for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
-  std::string out;
-  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(h >> shift) & 15];
-  return out;
-}
-
-}  // namespace
 
 std::string InstanceLock::objectName(const std::string& name) {
   // A mutex name may hold any character but "\": escape it (and the escape character, so
   // that names stay apart).
   std::string object;
   const std::string scope = win::environment(L"DOVRA_INSTANCE_SCOPE");
-  if (!scope.empty()) object += hashHex(scope) + "_";
+  if (!scope.empty()) object += instanceScopeHash(scope) + "_";
   for (const char c : name) {
     if (c == '\\' || c == '%') {
-      object += '%';
-      object += kHex[static_cast<unsigned char>(c) >> 4];
-      object += kHex[static_cast<unsigned char>(c) & 15];
+      appendHexEscape(object, static_cast<unsigned char>(c));
     } else {
       object += c;
     }

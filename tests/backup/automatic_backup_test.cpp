@@ -48,6 +48,10 @@ TEST_F(BackupFixture, WithoutNfeDatabaseTheMainBackupAloneAndASecondRunReplacesT
   EXPECT_EQ(entryNames(archive), std::vector<std::string>{"ERP_AUTO.fbk"});
   EXPECT_EQ(form->window().labelText("lbArquivo"), "ERP");
 
+  // A run cut short earlier left a backup file of the NF-e pass, which is off now: the next
+  // run removes it.
+  form->state().NfeDatabaseBaseName = "ERP_NFE";
+  test::writeFile(folder() + "ERP_NFE_AUTO.fbk", std::string(4096, 'x'));
   const auto firstSize = fs::file_size(archive);
   runAutomaticBackup();
   EXPECT_EQ(entryNames(archive), std::vector<std::string>{"ERP_AUTO.fbk"});
@@ -57,7 +61,7 @@ TEST_F(BackupFixture, WithoutNfeDatabaseTheMainBackupAloneAndASecondRunReplacesT
   EXPECT_EQ(std::distance(fs::directory_iterator(backupDir->path()), fs::directory_iterator()), 1);
 }
 
-TEST_F(BackupFixture, AFailedPassKeepsThePreviousArchiveAndTheOtherPassesBackupFile) {
+TEST_F(BackupFixture, AFailedPassKeepsThePreviousArchiveAndEndsTheRunInTheErrorStatus) {
   const TestErp sample(env);
   useErp(sample.erp(), folder());
   runAutomaticBackup();
@@ -66,20 +70,22 @@ TEST_F(BackupFixture, AFailedPassKeepsThePreviousArchiveAndTheOtherPassesBackupF
 
   const std::string mainLocation = sample.erp().mainLocation;
   form->state().DatabasePath = "localhost:" + folder() + "missing.fdb";
+  log.events.clear();
   runAutomaticBackup();
   const std::string logText = test::readFile(folder() + "ERP_AUTO.txt");
   EXPECT_NE(logText.find("erro: "), std::string::npos) << logText;
   EXPECT_EQ(logText.substr(logText.size() - 2), "\r\n");
-  // The archive of the earlier run is the one the upload still finds; the NF-e backup
-  // made by this run stays beside it, whole.
+  // The archive of the earlier run is the one the upload still finds; the NF-e backup made
+  // by this run, which no archive holds, does not stay to fill the disk.
   EXPECT_EQ(test::readFile(archive), good);
-  ASSERT_TRUE(fs::exists(folder() + "ERP_NFE_AUTO.fbk"));
-  {
-    test::DbTempDir out(env.dbDir, "nfe");
-    test::restoreThroughServer(folder() + "ERP_NFE_AUTO.fbk", out.file("nfe.fdb"), env);
-    EXPECT_EQ(test::queryValue("localhost:" + out.file("nfe.fdb"), env, "select count(*) from NFE"),
-              test::queryValue(sample.erp().nfeLocation, env, "select count(*) from NFE"));
-  }
+  EXPECT_FALSE(fs::exists(folder() + "ERP_NFE_AUTO.fbk"));
+  // The NF-e pass went well after the main one failed: the run still ends in the error
+  // status, with its balloon.
+  EXPECT_EQ(form->window().labelText("lbStatus"), "Erro - Verificar log");
+  EXPECT_EQ(form->window().labelColor("lbStatus"), LabelColor::Red);
+  const auto balloons = log.of(UiEvent::Kind::Balloon);
+  ASSERT_FALSE(balloons.empty());
+  EXPECT_EQ(balloons.back().text, "Erro ao efetuar backUp, verifique o log e tente novamente.");
   EXPECT_EQ(form->window().labelText("lbArquivo"), ", ERP_NFE");
   EXPECT_FALSE(form->state().BackupRunning);
   EXPECT_TRUE(form->Timer1.enabled());
@@ -148,10 +154,13 @@ TEST_F(BackupFixture, EachRunReportsItsStartAndOneOutcome) {
   EXPECT_EQ(log.reports[1].state, RunReport::State::Failed);
   EXPECT_EQ(log.reports[1].error.rfind("erro: ", 0), 0u) << log.reports[1].error;
   EXPECT_EQ(log.reports[1].log, "");
+  // Without its log the failure still shows in the status.
+  EXPECT_EQ(form->window().labelText("lbStatus"), "Erro - Verificar log");
+  EXPECT_EQ(form->window().labelColor("lbStatus"), LabelColor::Red);
   EXPECT_FALSE(form->state().BackupRunning);
 }
 
-TEST_F(BackupFixture, AFullDiskEndsTheRunCleanlyAndKeepsABackupFileNotInACompleteArchive) {
+TEST_F(BackupFixture, AFullDiskEndsTheRunInTheErrorStatusAndLeavesNoBackupFile) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
   const TestErp sample(env, [](test::SampleErpOptions& o) {
     o.sizeMb = 3;
@@ -165,9 +174,19 @@ TEST_F(BackupFixture, AFullDiskEndsTheRunCleanlyAndKeepsABackupFileNotInAComplet
   ASSERT_GT(archiveSize, 64u * 1024);
 
   const test::DbTempDir home(env.dbDir, "tiny");  // where the server can reach
-  const auto expectFailedRun = [&] {
+  // Both runs fail for want of space: the status, the balloon and the event say so, and no
+  // backup file is left to hold the space the next run needs.
+  const auto expectFailedRun = [&](const fs::path& disk) {
     EXPECT_EQ(form->window().labelText("lbStatus"), "Erro - Verificar log");
     EXPECT_EQ(form->window().labelColor("lbStatus"), LabelColor::Red);
+    const auto balloons = log.of(UiEvent::Kind::Balloon);
+    ASSERT_FALSE(balloons.empty());
+    EXPECT_EQ(balloons.back().title, "Erro ao efetuar BackUp");
+    EXPECT_EQ(balloons.back().text, "Espaço em disco esgotado.");
+    ASSERT_FALSE(log.reports.empty());
+    EXPECT_EQ(log.reports.back().state, RunReport::State::Failed);
+    EXPECT_FALSE(fs::exists(disk / "ERP.zlib"));
+    EXPECT_FALSE(fs::exists(disk / "ERP_AUTO.fbk"));
     EXPECT_FALSE(form->state().BackupRunning);
     EXPECT_TRUE(form->Timer1.enabled());
   };
@@ -178,13 +197,12 @@ TEST_F(BackupFixture, AFullDiskEndsTheRunCleanlyAndKeepsABackupFileNotInAComplet
     test::SmallDisk disk(tiny, size);
     if (!disk.mounted()) GTEST_SKIP() << "tmpfs not available";
     form->state().BackupFolder = tiny.string() + "/";
+    log.events.clear();
     runAutomaticBackup();
-    EXPECT_TRUE(fs::exists(tiny / "ERP_AUTO.fbk"));
-    EXPECT_FALSE(fs::exists(tiny / "ERP.zlib"));
     for (const auto& entry : fs::directory_iterator(tiny)) {
       EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
     }
-    expectFailedRun();
+    expectFailedRun(tiny);
   }
   {
     SCOPED_TRACE("no room for the backup file");
@@ -192,11 +210,9 @@ TEST_F(BackupFixture, AFullDiskEndsTheRunCleanlyAndKeepsABackupFileNotInAComplet
     test::SmallDisk disk(tiny, "256k");
     ASSERT_TRUE(disk.mounted());
     form->state().BackupFolder = tiny.string() + "/";
+    log.events.clear();
     runAutomaticBackup();
-    EXPECT_FALSE(fs::exists(tiny / "ERP.zlib"));
-    EXPECT_NE(form->window().labelText("lbStatus"), "Backup realizado com sucesso");
-    EXPECT_FALSE(form->state().BackupRunning);
-    EXPECT_TRUE(form->Timer1.enabled());
+    expectFailedRun(tiny);
   }
 }
 

@@ -139,12 +139,14 @@ TEST_F(BackupFixture, AFailedPassWhileFollowedLeavesThePreviousArchiveAndNoTempo
   fs::permissions(sample.erp().nfeFile, fs::perms::owner_read | fs::perms::owner_write);
 
   EXPECT_EQ(test::readFile(archive), "previous archive");
-  EXPECT_TRUE(fs::exists(folder() + "ERP_AUTO.fbk"));
+  // The main backup file no archive holds does not stay to fill the disk.
+  EXPECT_FALSE(fs::exists(folder() + "ERP_AUTO.fbk"));
   for (const auto& entry : fs::directory_iterator(backupDir->path())) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
   }
   EXPECT_NE(test::readFile(folder() + "ERP_NFE_AUTO.txt").find("erro: "), std::string::npos);
   EXPECT_EQ(form->window().labelText("lbStatus"), "Erro - Verificar log");
+  EXPECT_EQ(form->window().labelColor("lbStatus"), LabelColor::Red);
   EXPECT_FALSE(form->state().BackupRunning);
 }
 

@@ -142,7 +142,7 @@ TEST_F(ManualBackupTest, TheManualFolderAndTheStateDecideWhetherAndWhereItRuns) 
   }
 }
 
-TEST_F(ManualBackupTest, AFailedPassKeepsItsFilesAndRecordsNothing) {
+TEST_F(ManualBackupTest, AFailedPassRemovesItsBackupFilesKeepsItsLogAndRecordsNothing) {
   const TestErp sample(env);
   useErp(sample.erp(), folder());
   form->state().NfeDatabasePath = "localhost:" + folder() + "missing.fdb";
@@ -150,7 +150,8 @@ TEST_F(ManualBackupTest, AFailedPassKeepsItsFilesAndRecordsNothing) {
   const auto before = pargeral(sample.erp().mainLocation);
   form->spbBackupClick();
 
-  EXPECT_TRUE(fs::exists(folder() + kName + ".fbk"));
+  // The main backup went well, but no archive holds it: it does not stay to fill the disk.
+  EXPECT_FALSE(fs::exists(folder() + kName + ".fbk"));
   const std::string logText = test::readFile(folder() + "ERP_NFE_081226_08_00_00.txt");
   EXPECT_NE(logText.find("erro: "), std::string::npos);
   EXPECT_TRUE(fs::is_empty(manual->path()));
@@ -176,7 +177,7 @@ TEST_F(ManualBackupTest, AFailedPassKeepsItsFilesAndRecordsNothing) {
   EXPECT_NE(logText.find(log.reports[1].error), std::string::npos);
 }
 
-TEST_F(ManualBackupTest, AFullManualFolderKeepsTheBackupFilesAndRecordsNothing) {
+TEST_F(ManualBackupTest, AFullManualFolderLeavesNoBackupFileAndRecordsNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
   const TestErp sample(env, [](test::SampleErpOptions& o) {
     o.sizeMb = 2;
@@ -187,10 +188,19 @@ TEST_F(ManualBackupTest, AFullManualFolderKeepsTheBackupFilesAndRecordsNothing) 
   test::SmallDisk disk(tiny, "32k");
   if (!disk.mounted()) GTEST_SKIP() << "tmpfs not available";
   writeFolders(tiny.string() + "/");
+  // What runs cut short earlier left: their backup files go, everything else stays.
+  const std::vector<std::pair<std::string, bool>> earlier = {
+      {"ERP_010226_09_30_00.fbk", false}, {"ERP_NFE_010226_09_30_00.fbk", true},
+      {"ERP_010226_09_30_00.txt", true},  {"ERP_0102_09_30_00.fbk", true},
+      {"ERP_01022a_09_30_00.fbk", true},  {"ERP_010226_09_30_00.fbk.old", true},
+      {"LOJA_010226_09_30_00.fbk", true}, {"ERP_AUTO.fbk", true}};
+  for (const auto& [name, stays] : earlier) test::writeFile(folder() + name, "earlier");
   const auto before = pargeral(sample.erp().mainLocation);
   form->spbBackupClick();
 
-  EXPECT_TRUE(fs::exists(folder() + kName + ".fbk"));
+  for (const auto& [name, stays] : earlier) EXPECT_EQ(fs::exists(folder() + name), stays) << name;
+  EXPECT_FALSE(fs::exists(folder() + kName + ".fbk"));
+  EXPECT_TRUE(fs::exists(folder() + kName + ".txt"));
   EXPECT_TRUE(fs::is_empty(tiny));
   EXPECT_EQ(dialogs.messages(),
             std::vector<std::string>{"Erro ao efetuar backUp, espaço em disco esgotado!"});
@@ -212,7 +222,7 @@ TEST_F(ManualBackupTest, AnArchiveThatCannotBeWrittenIsNotRecorded) {
   form->spbBackupClick();
 
   EXPECT_TRUE(fs::is_directory(manual->file(kName + ".zlib")));
-  EXPECT_TRUE(fs::exists(folder() + kName + ".fbk"));
+  EXPECT_FALSE(fs::exists(folder() + kName + ".fbk"));
   EXPECT_EQ(form->window().labelText("lbStatus"),
             "Erro ao copiar os arquivos - Verificar log na pasta do backup");
   EXPECT_EQ(pargeral(sample.erp().mainLocation), before);
