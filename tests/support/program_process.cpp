@@ -125,6 +125,7 @@ void ProgramProcess::readLoop() {
   }
   std::lock_guard lock(mutex_);
   if (!pending.empty()) lines_.push_back(pending);
+  outputEnded_ = true;
   changed_.notify_all();
 }
 
@@ -172,7 +173,9 @@ int ProgramProcess::waitExit(std::chrono::milliseconds timeout) {
     if (std::chrono::steady_clock::now() > limit) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  std::lock_guard lock(mutex_);
+  // The last lines may still be on their way to the reader.
+  std::unique_lock lock(mutex_);
+  changed_.wait_until(lock, limit, [this] { return outputEnded_; });
   return status_;
 }
 
