@@ -25,6 +25,8 @@ std::string usageText() {
          "  --times T1,T2[,T3]       backup times and upload time, hh:mm (default\n"
          "                           09:30,16:30,12:00; an empty T3 means no upload)\n"
          "  --local | --remote       database server on this machine (default) or remote\n"
+         "  --no-verify              do not restore each automatic archive in idle time to\n"
+         "                           prove it ([backupdovra] verificar=N)\n"
          "\n"
          "Exit status: 0 done; 1 the start sequence ended the program; 2 another instance of\n"
          "the installation runs; 64 usage error; 73 --setup could not write its files.\n";
@@ -98,6 +100,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     } else if (arg == "--local" || arg == "--remote") {
       setupOnly = true;
       cl.setup.localRemote = arg == "--local" ? "L" : "R";
+    } else if (arg == "--no-verify") {
+      setupOnly = true;
+      cl.setup.verify = false;
     } else {
       return fail("unknown argument: " + std::string(arg));
     }

@@ -106,6 +106,30 @@ std::string printableName(const std::string& raw) {
                                  std::to_string(index));
 }
 
+// The fields of entry `index` (1-based): its name and size, checked.
+ArchiveEntry readEntryFields(Stream& in, int32_t index) {
+  const int32_t nameLength = readInt32(in);
+  if (nameLength <= 0 || nameLength > archive::kMaxNameLength) {
+    damaged(index, "comprimento de nome inválido (" + std::to_string(nameLength) + ")");
+  }
+  std::string raw(static_cast<size_t>(nameLength), '\0');
+  in.readBuffer(raw.data(), raw.size());
+  const int32_t size = readInt32(in);
+  if (!archive::isSafeEntryName(raw)) {
+    damaged(index, "nome inválido \"" + printableName(raw) + "\"");
+  }
+  if (size < 0) damaged(index, "tamanho inválido (" + std::to_string(size) + ")");
+  return ArchiveEntry{cp1252ToUtf8(raw), size, 0};
+}
+
+// Reads the rest of an entry's zlib stream once its last byte is out: the stream must end
+// there, with its checksum verified.
+void finishEntry(TDecompressionStream& z) {
+  unsigned char extra;
+  if (z.read(&extra, 1) != 0) throw EDecompressionError("Error");
+  if (!z.ended()) throw EReadError();
+}
+
 std::vector<ArchiveEntry> readArchive(const std::string& archivePath, EntrySink& sink,
                                       DecompressObserver* observer) {
   FileStream in = FileStream::openRead(archivePath);
@@ -115,17 +139,8 @@ std::vector<ArchiveEntry> readArchive(const std::string& archivePath, EntrySink&
 
   for (int32_t i = 1; i <= count; ++i) {
     if (observer) observer->entryStarted(i, count);
-    const int32_t nameLength = readInt32(in);
-    if (nameLength <= 0 || nameLength > archive::kMaxNameLength) {
-      damaged(i, "comprimento de nome inválido (" + std::to_string(nameLength) + ")");
-    }
-    std::string raw(static_cast<size_t>(nameLength), '\0');
-    in.readBuffer(raw.data(), raw.size());
-    const int32_t size = readInt32(in);
-    if (!archive::isSafeEntryName(raw)) damaged(i, "nome inválido \"" + printableName(raw) + "\"");
-    if (size < 0) damaged(i, "tamanho inválido (" + std::to_string(size) + ")");
-
-    ArchiveEntry entry{cp1252ToUtf8(raw), size, 0};
+    ArchiveEntry entry = readEntryFields(in, i);
+    const int64_t size = entry.size;
     if (observer) observer->entrySize(entry.name, size);
     sink.begin(entry.name);
 
@@ -143,10 +158,7 @@ std::vector<ArchiveEntry> readArchive(const std::string& archivePath, EntrySink&
       if (got < want) throw EReadError();
       left -= got;
     }
-    // Inflate through the trailer: the stream must end here, with its checksum verified.
-    unsigned char extra;
-    if (z.read(&extra, 1) != 0) throw EDecompressionError("Error");
-    if (!z.ended()) throw EReadError();
+    finishEntry(z);
     entry.compressedSize = z.bytesIn();
     z.close();
     sink.commit();
@@ -157,6 +169,41 @@ std::vector<ArchiveEntry> readArchive(const std::string& archivePath, EntrySink&
 }
 
 }  // namespace
+
+struct FirstEntryReader::State {
+  explicit State(const std::string& path) : in(FileStream::openRead(path)) {}
+  FileStream in;
+  std::optional<TDecompressionStream> z;
+  uint64_t left = 0;
+  bool finished = false;
+};
+
+FirstEntryReader::FirstEntryReader(const std::string& archivePath)
+    : s_(std::make_unique<State>(archivePath)) {
+  if (readInt32(s_->in) < 1) {
+    throw archive::EInvalidArchive("Arquivo compactado danificado: nenhuma entrada");
+  }
+  entry_ = readEntryFields(s_->in, 1);
+  s_->left = static_cast<uint64_t>(entry_.size);
+  s_->z.emplace(s_->in);
+}
+
+FirstEntryReader::~FirstEntryReader() = default;
+
+size_t FirstEntryReader::read(void* buffer, size_t max) {
+  State& s = *s_;
+  if (s.finished) return 0;
+  if (s.left == 0) {
+    finishEntry(*s.z);
+    s.finished = true;
+    return 0;
+  }
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(s.left, max));
+  const size_t got = s.z->read(buffer, want);
+  if (got < want) throw EReadError();
+  s.left -= got;
+  return got;
+}
 
 void DecompressFiles(const std::string& archivePath, const std::string& destFolder,
                      DecompressObserver* observer) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,29 @@ std::vector<ArchiveEntry> listArchive(const std::string& archivePath);
 // Inflates every entry without writing files and checks its size and Adler-32; throws on
 // the first damage, returns the entries otherwise.
 std::vector<ArchiveEntry> verifyArchive(const std::string& archivePath);
+
+// The first entry of an archive as a stream, for a consumer that pulls its bytes (a
+// restore fed straight from the archive, with no copy on disk). The entry's fields are
+// checked as DecompressFiles checks them when the reader is made, its size and Adler-32
+// when its last byte has been read; damage throws the texts above, and an archive without
+// entries "Arquivo compactado danificado: nenhuma entrada". One thread at a time.
+class FirstEntryReader {
+ public:
+  explicit FirstEntryReader(const std::string& archivePath);
+  ~FirstEntryReader();
+  FirstEntryReader(const FirstEntryReader&) = delete;
+  FirstEntryReader& operator=(const FirstEntryReader&) = delete;
+
+  const ArchiveEntry& entry() const { return entry_; }
+  // Puts up to `max` bytes of the entry into `buffer`; 0 once the whole entry has been read
+  // and verified.
+  size_t read(void* buffer, size_t max);
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+  ArchiveEntry entry_;
+};
 
 // `lbDecompress` while entry `index` of `count` is unpacked: "Descomprimindo: 1 de 2".
 std::string decompressCounterText(int32_t index, int32_t count);

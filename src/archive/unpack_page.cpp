@@ -31,13 +31,13 @@ class PageProgress final : public DecompressObserver {
 // A path as a full path; the text unchanged when it cannot be made one.
 class BusyFlag {
  public:
-  explicit BusyFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~BusyFlag() { flag_ = false; }
+  explicit BusyFlag(RunFlag& flag) : flag_(flag) { flag_.set(true); }
+  ~BusyFlag() { flag_.set(false); }
   BusyFlag(const BusyFlag&) = delete;
   BusyFlag& operator=(const BusyFlag&) = delete;
 
  private:
-  bool& flag_;
+  RunFlag& flag_;
 };
 
 }  // namespace
@@ -49,7 +49,7 @@ std::string archiveFolderPart(std::string_view archivePath) {
 }
 
 void TForm1::SpeedButton10Click() {
-  if (unpackPageBusy_) return;
+  if (state_.RestoreRunning) return;
   const std::optional<std::string> chosen =
       dialogs_.openFile({.title = "Selecione o arquivo de backup",
                          .fileName = "*.zlib",
@@ -64,8 +64,8 @@ void TForm1::SpeedButton10Click() {
 }
 
 void TForm1::SpeedButton11Click() {
-  if (unpackPageBusy_) return;
-  const BusyFlag busy(unpackPageBusy_);
+  if (state_.RestoreRunning) return;
+  const BusyFlag busy(state_.RestoreRunning);
   const std::string archive = window_.editText("Edit3");
   if (!archive.empty() && fileExists(archive)) {
     PageProgress progress(*this);

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "archive/archive_writer.h"
+#include "backup/archive_record.h"
 #include "backup/backup_pass.h"
+#include "backup/table_counts.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
 #include "shell/run_report.h"
@@ -77,6 +80,7 @@ class Passes : public std::enable_shared_from_this<Passes> {
                       automaticBackupTarget(s_.LocalRemote, locations_[pass], s_.BackupFolder),
                       files_[pass], [&](const std::string& line) {
                         ends_[pass].alive();
+                        if (pass == 0) mainCounts_.line(line);
                         ui([&] { w_.memoAdd("MemoBackup", line); });
                       });
         ends_[pass].finished();
@@ -136,6 +140,8 @@ class Passes : public std::enable_shared_from_this<Passes> {
   const std::string& lastLog() const { return lastLog_; }
   // A pass failed for want of disk space. Read once run() has ended.
   bool diskFull() const { return diskFull_; }
+  // The record counts the main database's backup reported. Read once run() has ended.
+  const TableCounts& mainCounts() const { return mainCounts_.counts(); }
 
  private:
   // Keeps the first failure; true when this one is it.
@@ -169,7 +175,27 @@ class Passes : public std::enable_shared_from_this<Passes> {
   std::string lastLog_;
   std::string failure_, failureLog_;
   bool diskFull_ = false;
+  TableCountReader mainCounts_{TableCountReader::Source::Backup};
 };
+
+// Keeps beside the new archive what its later check compares against; without it (a full
+// disk) the archive is simply not checked.
+void recordArchive(const std::string& archive, const std::string& mainBackup,
+                   const TableCounts& counts) {
+  const std::string path = archiveRecordPath(archive);
+  try {
+    ArchiveRecord record;
+    record.archiveSize = fileSize(archive);
+    record.archiveCrc = fileCrc32(archive);
+    const size_t slash = mainBackup.find_last_of("/\\");
+    record.mainEntry = slash == std::string::npos ? mainBackup : mainBackup.substr(slash + 1);
+    record.mainEntrySize = fileSize(mainBackup);
+    record.tables = counts;
+    saveArchiveRecord(path, record);
+  } catch (const std::exception&) {
+    removeFile(path);  // the record of the archive replaced must not stand for this one
+  }
+}
 
 bool isDiskSpaceFailure(const std::exception_ptr& failure) {
   try {
@@ -217,11 +243,12 @@ void Tauto::Execute() {
   for (const std::string& base : {s_.DatabaseBaseName, s_.NfeDatabaseBaseName}) {
     if (!base.empty()) removeBackupFiles({backupFilePath(s_.BackupFolder, base, kSuffix)});
   }
+  // The record of the archive about to be replaced goes first: a record always speaks of
+  // the archive beside it.
+  removeFile(archiveRecordPath(archive));
 
   // The archive replaces the previous one only when it holds every database the run was
-  // meant to back up; after a failed pass the previous archive stays, and the backup files
-  // of the passes that succeeded stay beside it. The backup files are deleted only once the
-  // archive that holds them is complete.
+  // meant to back up; after a failed pass the previous archive stays.
   const auto packAfterBackup = [&]() -> std::exception_ptr {
     try {
       CompressFiles(files, archive, progress, compressWorkers_);
@@ -294,6 +321,7 @@ void Tauto::Execute() {
   }
   const bool archived = !packFailure && passes->allMade();
   if (archived) {
+    if (s_.VerifyEnabled) recordArchive(archive, passes->file(0), passes->mainCounts());
     outcome.done(archive);
   } else {
     // Whatever pass set the status last, the run failed: the status and a balloon say so.

@@ -1,4 +1,5 @@
-// Installs the automatic backup worker into the main window's launcher.
+// Installs the automatic backup worker and the check of its archives into the main
+// window's launcher.
 #pragma once
 
 namespace dovra {

@@ -202,9 +202,83 @@ TIBControlAndQueryService::OutputAnswer TIBControlAndQueryService::parseOutputAn
   return result;
 }
 
+TIBControlAndQueryService::InputAnswer TIBControlAndQueryService::parseInputAnswer(
+    std::string_view answer) {
+  InputAnswer result;
+  size_t at = 0;
+  const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(answer[i]); };
+  while (at < answer.size()) {
+    const unsigned char item = byteAt(at++);
+    if (item == isc_info_end) return result;
+    if (item == isc_info_svc_stdin) {
+      if (at + 4 > answer.size()) break;
+      result.inputWanted = static_cast<uint32_t>(byteAt(at)) | (byteAt(at + 1) << 8) |
+                           (byteAt(at + 2) << 16) | (static_cast<uint32_t>(byteAt(at + 3)) << 24);
+      at += 4;
+    } else if (item == isc_info_svc_line) {
+      if (at + 2 > answer.size()) break;
+      const size_t length = byteAt(at) | (static_cast<size_t>(byteAt(at + 1)) << 8);
+      at += 2;
+      if (at + length > answer.size()) break;
+      std::string_view line = answer.substr(at, length);
+      const size_t zero = line.find('\0');
+      if (zero != std::string_view::npos) line = line.substr(0, zero);
+      result.line = std::string(line);
+      at += length;
+    } else if (item == isc_info_truncated || item == isc_info_data_not_ready ||
+               item == isc_info_svc_timeout) {
+      // Nothing more this time: the next query asks again.
+    } else {
+      break;
+    }
+  }
+  throw Exception("Unexpected Output buffer value");
+}
+
+std::string TIBControlAndQueryService::readWithInput(const InputSource& source) {
+  // The send block's length is two bytes, and so is the data item's: each query carries at
+  // most this much input.
+  constexpr size_t kMaxBlock = 0xFFFF - 4;
+  for (;;) {
+    std::string send;
+    // At the end of the input, a block of no bytes tells the server so.
+    if (inputWanted_ > 0) {
+      std::string data(std::min<size_t>(inputWanted_, kMaxBlock), '\0');
+      size_t got = 0;
+      while (!inputEnded_ && got < data.size()) {
+        const size_t n = source(data.data() + got, data.size() - got);
+        if (n == 0) inputEnded_ = true;
+        got += n;
+      }
+      data.resize(got);
+      send += static_cast<char>(isc_info_svc_line);
+      send += static_cast<char>(got & 0xFF);
+      send += static_cast<char>(got >> 8);
+      send += data;
+    }
+    const char request[] = {isc_info_svc_stdin, isc_info_svc_line};
+    ISC_STATUS_ARRAY status{};
+    std::fill(buffer_.begin(), buffer_.end(), 0);
+    client_.isc_service_query(status, &handle_, nullptr, static_cast<unsigned short>(send.size()),
+                              send.empty() ? nullptr : send.data(), sizeof request, request,
+                              static_cast<unsigned short>(buffer_.size()), buffer_.data());
+    client_.check(status);
+    const InputAnswer answer = parseInputAnswer(std::string_view(buffer_.data(), buffer_.size()));
+    // Each answer tells how much input the server takes now: never more is sent.
+    inputWanted_ = answer.inputWanted;
+    if (!answer.line.empty()) return clientTextToUtf8(answer.line);
+    // No line and no request for input: the service has ended.
+    if (inputWanted_ == 0) {
+      outputFinished_ = true;
+      return {};
+    }
+  }
+}
+
 std::string TIBControlAndQueryService::ReadOutputLine() {
   if (outputFinished_) return {};
   requireAttached();
+  if (const InputSource* source = inputSource()) return readWithInput(*source);
   const char request[] = {isc_info_svc_line};
   ISC_STATUS_ARRAY status{};
   std::fill(buffer_.begin(), buffer_.end(), 0);
@@ -245,8 +319,20 @@ std::string TIBRestoreService::BuildStartRequest() const {
   if (PageBuffers > 0) {
     addInteger(request, isc_spb_res_buffers, static_cast<uint32_t>(PageBuffers));
   }
-  addFileLines(request, isc_spb_bkp_file, isc_spb_bkp_length, BackupFile);
+  if (StdinSource) {
+    addString(request, isc_spb_bkp_file, "stdin");
+  } else {
+    addFileLines(request, isc_spb_bkp_file, isc_spb_bkp_length, BackupFile);
+  }
   addFileLines(request, isc_spb_dbname, isc_spb_res_length, DatabaseName);
+  return request;
+}
+
+std::string TIBValidationService::BuildStartRequest() const {
+  if (DatabaseName.empty()) throw Exception("start Parameters missing or incorrect");
+  std::string request;
+  addByte(request, isc_action_svc_validate);
+  addString(request, isc_spb_dbname, DatabaseName);
   return request;
 }
 

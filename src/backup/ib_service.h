@@ -12,6 +12,12 @@
 // !OutputFinished() take ReadOutputLine (the last line read is the empty one that marks
 // the end), then Detach. An object may be reused for several requests.
 //
+// A restore may read its backup from the client instead of a file (TIBRestoreService::
+// StdinSource): the request then names "stdin", and the reading of the output hands the
+// server each block of the backup it asks for, as fbsvcmgr does with "bkp_file stdin". The
+// online validation (TIBValidationService) checks every page and record of a database that
+// stays in use, and reports what it found in its output.
+//
 // Errors: failures of the client library raise EIBError with its text; the local
 // refusals raise Exception with the texts "Server Name Missing", "start Parameters
 // missing or incorrect", "Unexpected Output buffer value", "Cannot perform operation --
@@ -26,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,9 +98,15 @@ class TIBControlAndQueryService : public TIBControlService {
   static constexpr size_t kOutputBufferSize = 32000;
 
   // The next line of the service's output. When the service reports the end, returns the
-  // empty line and sets OutputFinished; afterwards returns empty lines.
+  // empty line and sets OutputFinished; afterwards returns empty lines. While the service
+  // reads its input from the client (see TIBRestoreService::StdinSource), each call also
+  // sends the server the input it asks for until a line comes.
   std::string ReadOutputLine();
   bool OutputFinished() const { return outputFinished_; }
+
+  // Reads the service's input: puts up to `max` bytes into `buffer` and returns how many,
+  // 0 at the end of the input. Its exceptions end ReadOutputLine.
+  using InputSource = std::function<size_t(char* buffer, size_t max)>;
 
   // Decodes one answer to an isc_info_svc_line query: the line's bytes (up to a zero
   // byte), or no line at all when the service reports the end. Throws "Unexpected Output
@@ -104,10 +117,32 @@ class TIBControlAndQueryService : public TIBControlService {
   };
   static OutputAnswer parseOutputAnswer(std::string_view answer);
 
+  // Decodes one answer to a query for output and input requests together
+  // (isc_info_svc_stdin, isc_info_svc_line): the line (empty when none came) and the number
+  // of input bytes the server asks for (0 when it asks for none). Throws "Unexpected Output
+  // buffer value" for items it does not know or that do not fit the answer.
+  struct InputAnswer {
+    std::string line;
+    uint32_t inputWanted = 0;
+  };
+  static InputAnswer parseInputAnswer(std::string_view answer);
+
  protected:
-  void startRequested() override { outputFinished_ = false; }
+  void startRequested() override {
+    outputFinished_ = false;
+    inputWanted_ = 0;
+    inputEnded_ = false;
+  }
+  // The source of the running request's input; none when it reads no input.
+  virtual const InputSource* inputSource() const { return nullptr; }
+
   bool outputFinished_ = false;
+  uint32_t inputWanted_ = 0;  // input bytes the server asked for and has not had yet
+  bool inputEnded_ = false;   // the source said its input is over
   std::vector<char> buffer_ = std::vector<char>(kOutputBufferSize);
+
+ private:
+  std::string readWithInput(const InputSource& source);
 };
 
 class TIBBackupRestoreService : public TIBControlAndQueryService {
@@ -142,6 +177,23 @@ class TIBRestoreService : public TIBBackupRestoreService {
   int32_t PageSize = 4096;
   // Sent only when greater than 0.
   int32_t PageBuffers = 0;
+  // When set, the backup comes from here rather than from the files of BackupFile, which
+  // the request then leaves out.
+  InputSource StdinSource;
+
+  std::string BuildStartRequest() const override;
+
+ protected:
+  const InputSource* inputSource() const override { return StdinSource ? &StdinSource : nullptr; }
+};
+
+// The online validation of one database, which stays usable meanwhile. Its output lines
+// tell what was checked and any error found ("... : N ERRORS found").
+class TIBValidationService : public TIBControlAndQueryService {
+ public:
+  // The database as the server sees it; an empty one fails with "start Parameters missing
+  // or incorrect".
+  std::string DatabaseName;
 
   std::string BuildStartRequest() const override;
 };

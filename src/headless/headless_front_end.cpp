@@ -128,6 +128,18 @@ void HeadlessFrontEnd::onRunReport(const RunReport& r) {
     writeLine(JsonLine("export").add("documents", r.documents).str());
     return;
   }
+  if (r.kind == K::Verify) {
+    JsonLine line("verify");
+    line.add("state", reportStateName(r.state)).add("archive", r.archive);
+    if (r.state == S::Done) {
+      line.add("tables", r.tables).add("records", r.records).add("seconds", r.seconds);
+    } else {
+      line.add("error", r.error);
+      if (!r.log.empty()) line.add("log", r.log);
+    }
+    writeLine(line.str());
+    return;
+  }
   JsonLine line(r.kind == K::Backup ? "backup" : "upload");
   line.add("state", reportStateName(r.state));
   if (r.kind == K::Backup) line.add("kind", r.backupKind);

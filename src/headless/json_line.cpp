@@ -93,6 +93,13 @@ JsonLine& JsonLine::add(std::string_view key, int64_t value) {
   return *this;
 }
 
+JsonLine& JsonLine::add(std::string_view key, double value) {
+  char number[32];
+  std::snprintf(number, sizeof number, "%.1f", value);
+  text_ += "," + jsonString(key) + ":" + number;
+  return *this;
+}
+
 JsonLine& JsonLine::addNull(std::string_view key) {
   text_ += "," + jsonString(key) + ":null";
   return *this;

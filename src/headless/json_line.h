@@ -25,6 +25,8 @@ class JsonLine {
   JsonLine& add(std::string_view key, bool value);
   JsonLine& add(std::string_view key, int value);
   JsonLine& add(std::string_view key, int64_t value);
+  // A number with one decimal ("5.2").
+  JsonLine& add(std::string_view key, double value);
   JsonLine& addNull(std::string_view key);
   // The finished object, without a line end.
   std::string str() const { return text_ + "}"; }

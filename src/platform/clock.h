@@ -5,6 +5,7 @@
 // a double (0.5 is 12:00); 0 means "not set".
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ class SystemClock final : public Clock {
  public:
   LocalDateTime now() const override;
 };
+
+// The local date and time of `seconds` since 1970 (UTC), such as a file's modification time.
+LocalDateTime localDateTimeOf(int64_t seconds);
 
 // "hh:nn" of a date-time (two-digit hour 00-23, colon, two-digit minute).
 std::string formatHhNn(const LocalDateTime& t);

@@ -3,6 +3,7 @@
 // for FileHandle, so each caller reports them in its own terms. Thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/file_handle.h"
@@ -43,5 +44,23 @@ int createFolders(const std::string& path);
 // Flushes `folder`'s entries (a rename or a creation in it) to the device. Best effort:
 // a folder that cannot be opened or flushed is left alone.
 void syncFolder(const std::string& folder);
+
+// Gives the file `from` a second name `to` in the same file system (a hard link), never
+// replacing an existing `to`. Returns 0 or the errno value (EXDEV, EPERM or ENOTSUP where
+// the file system cannot link).
+int makeHardLink(const std::string& from, const std::string& to);
+
+// The bytes this process may still write on the file system that holds `path`. Returns 0
+// or the errno value.
+int freeSpace(const std::string& path, uint64_t& bytes);
+
+// Makes the folder `folder` (its parent must exist) with the permissions of `model`, an
+// existing folder (read, write and search bits, and the bit that passes the folder's group
+// on; systems without them ignore this), so that whoever may write in `model` may write in
+// it too. Returns 0 or the errno value (EEXIST when something of that name exists).
+int makeFolderLike(const std::string& folder, const std::string& model);
+
+// Removes the empty folder `folder`. Returns 0 or the errno value.
+int removeFolder(const std::string& folder);
 
 }  // namespace dovra

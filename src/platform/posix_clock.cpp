@@ -21,4 +21,18 @@ LocalDateTime SystemClock::now() const {
   return t;
 }
 
+LocalDateTime localDateTimeOf(int64_t seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  tm local{};
+  localtime_r(&t, &local);
+  LocalDateTime out;
+  out.year = local.tm_year + 1900;
+  out.month = local.tm_mon + 1;
+  out.day = local.tm_mday;
+  out.hour = local.tm_hour;
+  out.minute = local.tm_min;
+  out.second = local.tm_sec;
+  return out;
+}
+
 }  // namespace dovra

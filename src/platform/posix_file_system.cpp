@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,30 @@ int pathInfo(const std::string& path, FileInfo& out, bool followLinks) {
   out.modifiedSeconds = st.st_mtim.tv_sec;
   out.modifiedNanoseconds = st.st_mtim.tv_nsec;
   return 0;
+}
+
+int makeHardLink(const std::string& from, const std::string& to) {
+  return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int freeSpace(const std::string& path, uint64_t& bytes) {
+  struct statvfs st {};
+  if (::statvfs(path.c_str(), &st) != 0) return errno;
+  bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+  return 0;
+}
+
+int makeFolderLike(const std::string& folder, const std::string& model) {
+  struct stat st {};
+  if (::stat(model.c_str(), &st) != 0) return errno;
+  if (::mkdir(folder.c_str(), 0700) != 0) return errno;
+  // Set after the creation, which the umask would have narrowed.
+  const mode_t mode = st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO | S_ISGID);
+  return ::chmod(folder.c_str(), mode) == 0 ? 0 : errno;
+}
+
+int removeFolder(const std::string& folder) {
+  return ::rmdir(folder.c_str()) == 0 ? 0 : errno;
 }
 
 void syncFolder(const std::string& folder) {

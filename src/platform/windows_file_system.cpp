@@ -97,4 +97,30 @@ int createFolders(const std::string& path) {
   return err == ERROR_ALREADY_EXISTS ? 0 : win::errnoFromWin32(err);
 }
 
+int makeHardLink(const std::string& from, const std::string& to) {
+  return CreateHardLinkW(win::widePath(to).c_str(), win::widePath(from).c_str(), nullptr)
+             ? 0
+             : win::errnoFromWin32(GetLastError());
+}
+
+int freeSpace(const std::string& path, uint64_t& bytes) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(win::widePath(path).c_str(), &available, nullptr, nullptr)) {
+    return win::errnoFromWin32(GetLastError());
+  }
+  bytes = available.QuadPart;
+  return 0;
+}
+
+// A new folder inherits its parent's permissions; `model` is not consulted.
+int makeFolderLike(const std::string& folder, const std::string&) {
+  return CreateDirectoryW(win::widePath(folder).c_str(), nullptr)
+             ? 0
+             : win::errnoFromWin32(GetLastError());
+}
+
+int removeFolder(const std::string& folder) {
+  return RemoveDirectoryW(win::widePath(folder).c_str()) ? 0 : win::errnoFromWin32(GetLastError());
+}
+
 }  // namespace dovra

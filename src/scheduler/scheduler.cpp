@@ -32,6 +32,16 @@ void Scheduler::Timer1Timer() {
   if (state_.NfeEnabled && !state_.FtpRunning && !state_.BackupRunning && !state_.XmlRunning) {
     launcher_.start(WorkerKind::TXML);
   }
+
+  // The check of the newest archive restores a whole database: only when no backup, no
+  // upload (nor a started upload worker that has not decided yet) and no restore runs.
+  const bool idle = !state_.BackupRunning && !state_.FtpRunning && !state_.RestoreRunning &&
+                    !launcher_.running(WorkerKind::Tauto) && !launcher_.running(WorkerKind::TFTP);
+  try {
+    if (idle && verificationDue_ && verificationDue_()) launcher_.start(WorkerKind::TVerifica);
+  } catch (...) {
+    // Tried again on a later tick.
+  }
 }
 
 }  // namespace dovra

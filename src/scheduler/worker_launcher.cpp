@@ -12,6 +12,8 @@ const char* workerName(WorkerKind kind) {
       return "TFTP";
     case WorkerKind::TXML:
       return "TXML";
+    case WorkerKind::TVerifica:
+      return "TVerifica";
   }
   return "?";
 }

@@ -1,4 +1,4 @@
-// Starting the three kinds of worker thread.
+// Starting the kinds of worker thread.
 //
 // One launcher starts every worker, from the tick, from the hidden buttons and nowhere
 // else, and it never lets two workers of one kind run at once: each kind has a guard
@@ -18,7 +18,7 @@
 
 namespace dovra {
 
-enum class WorkerKind { Tauto = 0, TFTP = 1, TXML = 2 };
+enum class WorkerKind { Tauto = 0, TFTP = 1, TXML = 2, TVerifica = 3 };
 const char* workerName(WorkerKind kind);
 
 class WorkerLauncher {
@@ -26,6 +26,8 @@ class WorkerLauncher {
   virtual ~WorkerLauncher() = default;
   // Starts a worker of `kind` unless one is running. Main thread. True when started.
   virtual bool start(WorkerKind kind) = 0;
+  // Whether a worker of `kind` runs now.
+  virtual bool running(WorkerKind kind) const = 0;
 };
 
 // Runs each worker body on its own detached thread with a copy of the settings.
@@ -41,7 +43,7 @@ class ThreadWorkerLauncher final : public WorkerLauncher {
   // A body's exception ends its thread silently; the guard is released in every case.
   // BackupRunning, claimed here for Tauto, is the worker's to clear.
   bool start(WorkerKind kind) override;
-  bool running(WorkerKind kind) const;
+  bool running(WorkerKind kind) const override;
 
  private:
   struct Slot {
@@ -49,7 +51,7 @@ class ThreadWorkerLauncher final : public WorkerLauncher {
     std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(false);
   };
   RunState& state_;
-  std::array<Slot, 3> slots_;
+  std::array<Slot, 4> slots_;
 };
 
 }  // namespace dovra

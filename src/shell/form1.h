@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "backup/archive_verification.h"
 #include "backup/backup_pass.h"
 #include "backup/erp_connections.h"
 #include "backup/ib_service.h"
@@ -69,6 +70,7 @@ class TForm1 {
   const Clock& clock() const { return clock_; }
   EventLoop& loop() { return loop_; }
   ThreadWorkerLauncher& launcher() { return launcher_; }
+  Scheduler& scheduler() { return scheduler_; }
 
   Timer timerInicia;  // 2 s, on from the start, runs the start sequence once
   Timer Timer1;       // 50 s scheduler tick, off until FormCreate or the start sequence
@@ -137,6 +139,9 @@ class TForm1 {
   TIdFTP IdFTP1;
   TIdFTP IdFTPNFE;
 
+  // The archives whose check was started in this run (backup/archive_verification.h).
+  VerificationMemory verification;
+
   // The self-update check run by Timer3 and the "Atualiza" button.
   void setSelfUpdate(std::function<void()> check) { selfUpdate_ = std::move(check); }
 
@@ -171,7 +176,6 @@ class TForm1 {
   std::unique_ptr<TIBRestoreService> restoreService_;
   std::thread connectAttempt_;
   Timer connectRetry_;
-  bool unpackPageBusy_ = false;
 };
 
 // The installation identifier file: the program folder + "/CONFIGURACAO/application.dvk".

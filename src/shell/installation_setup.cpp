@@ -83,6 +83,7 @@ std::string settingsBytes(const InstallationSetup& s) {
       {k::kBackup, k::kEnderecoBackup, utf8ToCp1252(backup)},
       {k::kBackup, k::kCaminhoBkpManual, utf8ToCp1252(manual)},
       {k::kBackup, k::kCaminhoBkpManual2, utf8ToCp1252(manual2)},
+      {k::kBackupDovra, k::kVerificar, s.verify ? "S" : "N"},
   };
   IniDocument doc;
   for (const auto& e : entries) doc.setValue(e.section, e.key, e.raw);

@@ -21,6 +21,7 @@ struct InstallationSetup {
   std::string manualFolder2;  // "caminhobkpmanual2"; may stay empty
   std::string times[3] = {"09:30", "16:30", "12:00"};  // tempo1, tempo2, tempo3 ("" = none)
   std::string localRemote = "L";                       // "L" or "R"
+  bool verify = true;  // "backupdovra"/"verificar": S, or N to leave archives unchecked
 };
 
 // A value the program could not read back as given (an identifier that cannot name a file,

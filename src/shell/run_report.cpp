@@ -58,6 +58,14 @@ void RunOutcome::done(const std::string& archive, int64_t bytes, const std::stri
   window_.report(r);
 }
 
+void RunOutcome::done(RunReport details) {
+  if (failed_ || ended_) return;
+  ended_ = true;
+  details.kind = base_.kind;
+  details.state = RunReport::State::Done;
+  window_.report(details);
+}
+
 void RunOutcome::done(const std::string& archive) {
   done(archive, fileSize(archive));
 }

@@ -13,7 +13,7 @@ namespace dovra {
 class WindowModel;
 
 struct RunReport {
-  enum class Kind { Backup, Upload, Export };
+  enum class Kind { Backup, Upload, Export, Verify };
   enum class State { Started, Done, Failed };
   Kind kind = Kind::Backup;
   State state = State::Done;
@@ -24,6 +24,9 @@ struct RunReport {
   std::string log;         // Backup failed: the log file written; "" when none was
   std::string error;       // Failed: the memo line or message of the failure
   int documents = 0;       // Export: documents stored on the server and marked sent
+  int tables = -1;         // Verify done: tables whose counts were compared
+  int64_t records = -1;    // Verify done: records the check restored
+  double seconds = -1;     // Verify done: how long the check took
 };
 
 const char* reportStateName(RunReport::State state);
@@ -48,6 +51,9 @@ class RunOutcome {
   void done(const std::string& archive, int64_t bytes, const std::string& remote = "");
   // The same, with the size the archive has on disk now.
   void done(const std::string& archive);
+  // The run succeeded; `details` carries what its kind reports (its kind and state are
+  // set here).
+  void done(RunReport details);
   // The size of the run's archive, carried by a later "failed" event.
   void setBytes(int64_t bytes) { base_.bytes = bytes; }
 

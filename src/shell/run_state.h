@@ -2,7 +2,7 @@
 //
 // The settings part (RunSettings) is written on the main thread, by the window's creation
 // and the start sequence; a worker gets its own copy when it is started, so it never
-// reads a field while the main thread writes it. The three running flags are shared by
+// reads a field while the main thread writes it. The running flags are shared by
 // all threads and safe to read and write from any of them.
 #pragma once
 
@@ -46,12 +46,17 @@ struct RunSettings {
   std::string CompanyText;
   int32_t ProgressMaximum = 0;
   std::string XmlFolder;
+  // Whether automatic archives are restored in idle time to prove them ("[backupdovra]
+  // verificar", S unless set to N).
+  bool VerifyEnabled = true;
 };
 
 struct RunState : RunSettings {
   RunFlag BackupRunning;
   RunFlag FtpRunning;
   RunFlag XmlRunning;
+  // The unpack page's unpacking and restore dialogue is under way.
+  RunFlag RestoreRunning;
 
   // A copy of the settings for a worker. Main thread.
   RunSettings snapshot() const { return static_cast<const RunSettings&>(*this); }

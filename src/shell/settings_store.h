@@ -24,6 +24,9 @@ inline constexpr const char* kLocalRemoto = "localremoto";
 inline constexpr const char* kEnderecoBackup = "enderecobackup";
 inline constexpr const char* kCaminhoBkpManual = "caminhobkpmanual";
 inline constexpr const char* kCaminhoBkpManual2 = "caminhobkpmanual2";
+// The program's own section, which the ERP does not read.
+inline constexpr const char* kBackupDovra = "backupdovra";
+inline constexpr const char* kVerificar = "verificar";
 }  // namespace settings_keys
 
 // Path of the settings file of an installation.

@@ -94,6 +94,9 @@ void TForm1::runStartSequence() {
                                         *parseTimeOfDay("16:30"));
   state_.FtpTime =
       readScheduleTime(file.readString(kBackup, kTempo3), state_.FtpTime, *parseTimeOfDay("12:00"));
+  // Our own section: the archive check is on unless it says N.
+  const std::string verify = trimBlanks(file.readString(kBackupDovra, kVerificar));
+  state_.VerifyEnabled = !(verify == "N" || verify == "n");
 
   if (utf8Length(state_.BackupFolder) < 5) {
     dialogs_.messageBox(kCaption,
@@ -223,6 +226,11 @@ void TForm1::continueStartSequence() {
     db.banconfe.Close();
     db.banconfe.DatabaseName.clear();
   }
+
+  // A check of the archive cut short left its scratch database: it goes now. The hint
+  // tells when the last verified archive was written.
+  removeInterruptedVerification(state_, window_);
+  window_.setHintNote(verifiedArchiveNote(state_));
 
   Timer1.setEnabled(true);
   window_.setMenuAttached(true);

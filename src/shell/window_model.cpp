@@ -344,16 +344,37 @@ void WindowModel::setBusyCursor(bool busy) {
 }
 
 void WindowModel::setHint(const std::string& text) {
+  std::string whole;
   {
     std::lock_guard lock(mutex_);
     hint_ = text;
+    whole = wholeHint();
   }
-  notify({.kind = UiEvent::Kind::Hint, .text = text});
+  notify({.kind = UiEvent::Kind::Hint, .text = whole});
+}
+
+void WindowModel::setHintNote(const std::string& note) {
+  std::string whole;
+  {
+    std::lock_guard lock(mutex_);
+    if (hintNote_ == note) return;
+    hintNote_ = note;
+    whole = wholeHint();
+  }
+  notify({.kind = UiEvent::Kind::Hint, .text = whole});
+}
+
+std::string WindowModel::wholeHint() const {
+  if (hintNote_.empty()) return hint_;
+  // After the first line, so that the tray's first 127 characters show it.
+  const size_t firstLineEnd = hint_.find('\r');
+  if (firstLineEnd == std::string::npos) return hint_ + "\r" + hintNote_;
+  return hint_.substr(0, firstLineEnd) + "\r" + hintNote_ + hint_.substr(firstLineEnd);
 }
 
 std::string WindowModel::hint() const {
   std::lock_guard lock(mutex_);
-  return hint_;
+  return wholeHint();
 }
 
 std::string WindowModel::trayTip() const {

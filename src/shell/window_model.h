@@ -130,6 +130,10 @@ class WindowModel {
 
   // Tray
   void setHint(const std::string& text);
+  // A line kept in every hint, after its first line, until it changes (the time of the
+  // last verified archive); "" for none.
+  void setHintNote(const std::string& note);
+  // The hint as shown: the text of setHint, then the note.
   std::string hint() const;
   // The first 127 characters of the hint, as the tray shows them.
   std::string trayTip() const;
@@ -174,7 +178,8 @@ class WindowModel {
   std::map<std::string, bool> checks_;
   int gaugeProgress_ = 0, gaugeMaximum_ = 100;
   bool windowVisible_ = false, windowTopmost_ = false;
-  std::string hint_;
+  std::string wholeHint() const;  // with mutex_ held
+  std::string hint_, hintNote_;
   bool trayIconVisible_ = true;
   bool menuAttached_ = false;
   std::map<std::string, bool> menuItems_;

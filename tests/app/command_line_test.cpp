@@ -91,7 +91,7 @@ TEST_F(Setup, WritesTheScrambledIdentifierAndEverySettingTheProgramReads) {
   const ProcessResult r =
       setup({"LOJA", "--database", "srv:/dados/ERP.FDB", "--user", "SYSDBA", "--password",
              "masterkey", "--backup-folder", "/srv/bkp", "--extra-folder", "/mnt/copia", "--times",
-             "08:00,18:15,", "--remote"});
+             "08:00,18:15,", "--remote", "--no-verify"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::readFile(identifier()), test::scramble("LOJA") + "\r\n");
   EXPECT_EQ(test::readFile(windows() / "LOJA.dvk"),
@@ -99,7 +99,8 @@ TEST_F(Setup, WritesTheScrambledIdentifierAndEverySettingTheProgramReads) {
                 "\r\nsenha=" + test::scramble("masterkey") +
                 "\r\n[cnxnfe]\r\nendereco=srv:/dados/ERP.FDB\r\n[backup]\r\ntempo1=08:00\r\n"
                 "tempo2=18:15\r\ntempo3=\r\nlocalremoto=R\r\nenderecobackup=/srv/bkp/\r\n"
-                "caminhobkpmanual=/srv/bkp/\r\ncaminhobkpmanual2=/mnt/copia/\r\n");
+                "caminhobkpmanual=/srv/bkp/\r\ncaminhobkpmanual2=/mnt/copia/\r\n"
+                "[backupdovra]\r\nverificar=N\r\n");
   EXPECT_EQ(lineCount(r.out), 2u) << r.out;
 }
 

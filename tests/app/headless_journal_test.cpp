@@ -3,6 +3,7 @@
 // done or failed, the documents exported), with the sizes and paths of what the runs left.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -241,6 +242,65 @@ TEST_F(HeadlessJournal, AFailedBackupGivesItsLogLineAndAFailedUploadItsError) {
 
   p.send("Sair1Click");
   EXPECT_EQ(p.waitExit(10s), 0);
+}
+
+// The check of the automatic archive, as the journal shows it: a program killed while the
+// check restores leaves the live databases as they were; its next start removes the scratch
+// database, says the check was cut short, and the next idle tick checks the archive whole.
+TEST_F(HeadlessJournal, AnArchiveCheckKilledMidRestoreIsCleanedUpAndDoneAgain) {
+  const test::TestErp sample(env, [](test::SampleErpOptions& o) { o.sizeMb = 20; });
+  writeSettings(sample.erp());
+  const auto liveCounts = test::sampleRowCounts(sample.erp().mainLocation, env);
+  const std::string archive = bkp() + "/ERP.zlib";
+  const fs::path scratch = bkp() + "/ERP_VERIFICA";
+  {
+    ProgramProcess p(programEnv(ftp->port()));
+    ASSERT_GE(p.waitFor({"\"event\":\"menu\"", "PopupMenu1", "true"}, 30s), 0) << p.allOutput();
+    p.send("Label8DblClick");
+    p.send("SpeedButton4Click");
+    const int done = p.waitFor({"\"event\":\"backup\"", "\"state\":\"done\""}, 120s);
+    ASSERT_GE(done, 0) << p.allOutput();
+    waitForRunEnd(p, done);
+    p.send("Timer1Timer");
+    // Killed once the server writes the scratch database.
+    const auto until = std::chrono::steady_clock::now() + 60s;
+    while (!fs::exists(scratch / "ERP_VERIFICA.fdb") && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(fs::exists(scratch / "ERP_VERIFICA.fdb")) << p.allOutput();
+    p.signal(SIGKILL);
+    EXPECT_EQ(p.waitFor({"\"event\":\"verify\""}, 10ms), -1) << p.allOutput();
+  }
+  EXPECT_EQ(test::sampleRowCounts(sample.erp().mainLocation, env), liveCounts);
+
+  ProgramProcess p(programEnv(ftp->port()));
+  const int cut = p.waitFor({"\"event\":\"verify\"", "\"state\":\"failed\""}, 30s);
+  ASSERT_GE(cut, 0) << p.allOutput();
+  EXPECT_NE(lineAt(p, cut).find("interrompida"), std::string::npos) << lineAt(p, cut);
+  EXPECT_NE(lineAt(p, cut).find("\"archive\":" + jsonString(archive)), std::string::npos);
+  EXPECT_FALSE(fs::exists(scratch));
+  ASSERT_GE(p.waitFor({"\"event\":\"menu\"", "PopupMenu1", "true"}, 30s), 0) << p.allOutput();
+  p.send("Timer1Timer");
+  const int verified = p.waitFor({"\"event\":\"verify\"", "\"state\":\"done\""}, 120s, cut + 1);
+  ASSERT_GT(verified, cut) << p.allOutput();
+  const std::string line = lineAt(p, verified);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(
+      line, m,
+      std::regex("^\\{\"event\":\"verify\",\"state\":\"done\",\"archive\":(\"[^\"]+\"),"
+                 "\"tables\":([0-9]+),\"records\":([0-9]+),\"seconds\":[0-9]+\\.[0-9]\\}$")))
+      << line;
+  EXPECT_EQ(m[1].str(), jsonString(archive));
+  int64_t records = 0;
+  for (const auto& [table, count] : liveCounts) {
+    if (table.find(' ') == std::string::npos) records += count;
+  }
+  EXPECT_EQ(std::stoll(m[3].str()), records);
+  EXPECT_FALSE(fs::exists(scratch));
+  EXPECT_EQ(test::readFile(bkp() + "/ERP.verified.zlib"), test::readFile(archive));
+  EXPECT_GE(p.waitFor({"\"event\":\"hint\"", "Backup verificado: "}, 5s, verified - 5), 0);
+  p.send("Sair1Click");
+  EXPECT_EQ(p.waitExit(), 0);
 }
 
 }  // namespace

@@ -100,6 +100,42 @@ TEST(OutputAnswer, LineEndAndMalformedAnswers) {
   }
 }
 
+TEST(RestoreRequest, FromTheClientsStreamAndTheOnlineValidation) {
+  TIBRestoreService restore;
+  restore.DatabaseName.Add("/bkp/V.fdb");
+  restore.BackupFile.Add("/bkp/ignored.fbk");
+  restore.StdinSource = [](char*, size_t) { return size_t{0}; };
+  EXPECT_EQ(restore.BuildStartRequest(), bytes({2, 108, 0, 0x20, 0, 0, 10, 0, 0x10, 0, 0}) +
+                                             bytes({5, 5, 0}) + "stdin" + bytes({106, 10, 0}) +
+                                             "/bkp/V.fdb");
+  TIBValidationService validation;
+  EXPECT_EQ(errorText([&] { validation.BuildStartRequest(); }),
+            "start Parameters missing or incorrect");
+  validation.DatabaseName = "/bkp/V.fdb";
+  EXPECT_EQ(validation.BuildStartRequest(), bytes({30, 106, 10, 0}) + "/bkp/V.fdb");
+}
+
+TEST(InputAnswer, RequestsLinesAndMalformedAnswers) {
+  using Svc = TIBControlAndQueryService;
+  struct Case {
+    std::string answer;
+    std::string line;
+    uint32_t wanted;
+  };
+  for (const Case& c : {Case{bytes({78, 0, 0, 4, 0, 62, 0, 0, 1}), "", 262144},
+                        Case{bytes({62, 3, 0}) + "abc" + bytes({78, 0, 0, 0, 0, 1}), "abc", 0},
+                        Case{bytes({2, 62, 2, 0}) + "ok" + bytes({1}), "ok", 0},
+                        Case{bytes({78, 1, 2, 3, 4, 1}), "", 0x04030201}}) {
+    const Svc::InputAnswer a = Svc::parseInputAnswer(c.answer);
+    EXPECT_EQ(a.line, c.line);
+    EXPECT_EQ(a.inputWanted, c.wanted);
+  }
+  for (const std::string& bad : {bytes({78, 0, 0}), bytes({62, 9, 0}) + "abc", bytes({99, 1}),
+                                 bytes({62, 0, 0}), std::string()}) {
+    EXPECT_EQ(errorText([&] { Svc::parseInputAnswer(bad); }), "Unexpected Output buffer value");
+  }
+}
+
 // Attaching without a server name and starting unattached are driven through the backups;
 // here the other ways in.
 TEST(ServiceState, LocalRefusals) {

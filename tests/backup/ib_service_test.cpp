@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "backup/ib_service.h"
@@ -178,6 +179,67 @@ TEST_F(ServiceManager, AccentedPathsBackUpAndRestoreThroughBothManagers) {
                                 byGbak + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << "gbak -c " << fbk;
     EXPECT_EQ(test::queryValue("localhost:" + byGbak, env, counted), expected);
+  }
+}
+
+// A restore that reads its backup from this process, as the archive check feeds it, then the
+// online validation of what it made; a backup that ends early is refused by the server.
+TEST_F(ServiceManager, ARestoreFromTheClientsStreamThenTheOnlineValidation) {
+  const TestErp sample(env, [](test::SampleErpOptions& o) { o.nfeDatabase = false; });
+  const test::DbTempDir folder(env.dbDir, "stdin");
+  TIBBackupService backup;
+  setCredentials(backup);
+  applyServiceTarget(backup, manualBackupTarget("R", sample.erp().mainLocation));
+  backup.BackupFile.Add(folder.file("ERP.fbk"));
+  runService(backup);
+  const std::string fbk = test::readFile(folder.file("ERP.fbk"));
+
+  struct Case {
+    const char* name;
+    size_t length;  // bytes of the backup the source gives
+    size_t block;   // at most this many per call
+    bool restores;
+  };
+  for (const Case& c : {Case{"whole, in small reads", fbk.size(), 1000, true},
+                        Case{"whole, in large reads", fbk.size(), 1 << 20, true},
+                        Case{"cut short", fbk.size() / 2, 1 << 20, false}}) {
+    SCOPED_TRACE(c.name);
+    TIBRestoreService restore;
+    restore.Protocol = TProtocol::TCP;
+    restore.ServerName = "localhost";
+    setCredentials(restore);
+    restore.Verbose = true;
+    restore.PageSize = 8192;
+    const std::string fdb = folder.file(std::string(c.name) + ".fdb");
+    restore.DatabaseName.Add(fdb);
+    size_t given = 0;
+    restore.StdinSource = [&](char* buffer, size_t max) {
+      const size_t n = std::min({max, c.block, c.length - given});
+      std::memcpy(buffer, fbk.data() + given, n);
+      given += n;
+      return n;
+    };
+    std::vector<std::string> lines;
+    const std::string error = errorText([&] { lines = runService(restore); });
+    EXPECT_EQ(given, c.length);
+    if (!c.restores) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    ASSERT_EQ(error, "");
+    EXPECT_GT(countContaining(lines, "records restored"), 0u);
+    EXPECT_EQ(test::queryValue("localhost:" + fdb, env, "select count(*) from VENDA"),
+              test::queryValue(sample.erp().mainLocation, env, "select count(*) from VENDA"));
+
+    TIBValidationService validation;
+    validation.Protocol = TProtocol::TCP;
+    validation.ServerName = "localhost";
+    setCredentials(validation);
+    validation.DatabaseName = fdb;
+    const std::vector<std::string> report = runService(validation);
+    EXPECT_EQ(countContaining(report, "Validation finished"), 1u);
+    EXPECT_EQ(countContaining(report, "ERRORS"), 0u);
+    EXPECT_GT(countContaining(report, "(VENDA) is ok"), 0u);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -23,12 +24,14 @@ class RecordingLauncher final : public WorkerLauncher {
     if (kind == WorkerKind::Tauto && claimBackup) return state_.BackupRunning.tryClaim();
     return true;
   }
+  bool running(WorkerKind kind) const override { return alive.count(kind) != 0; }
   int count(WorkerKind kind) const {
     int n = 0;
     for (WorkerKind k : started) n += k == kind;
     return n;
   }
   std::vector<WorkerKind> started;
+  std::set<WorkerKind> alive;  // the workers that run now
   bool claimBackup = true;
 
  private:
@@ -149,6 +152,41 @@ TEST_F(SchedulerTest, NfeExportOnlyWhenEnabledAndNothingElseRunsWhileTheUploadMa
   EXPECT_EQ(launcher.count(WorkerKind::TFTP), 1);
   EXPECT_EQ(launcher.count(WorkerKind::TXML), 1);
   EXPECT_EQ(launcher.count(WorkerKind::Tauto), 0);
+}
+
+// The archive check restores a whole database: it starts only in idle time, and only when
+// the archive waits for it.
+TEST_F(SchedulerTest, ArchiveCheckOnlyWhenDueAndNoBackupUploadOrRestoreRuns) {
+  bool due = true;
+  scheduler.setVerificationDue([&] { return due; });
+  clock.setTime(10, 0, 0);
+  using Change = std::function<void(bool on)>;
+  const auto worker = [this](WorkerKind k) -> Change {
+    return
+        [this, k](bool on) { on ? void(launcher.alive.insert(k)) : void(launcher.alive.erase(k)); };
+  };
+  const std::vector<std::pair<const char*, Change>> cases = {
+      {"idle", [](bool) {}},
+      {"a backup runs", [this](bool on) { state.BackupRunning.set(on); }},
+      {"an upload runs", [this](bool on) { state.FtpRunning.set(on); }},
+      {"a restore runs", [this](bool on) { state.RestoreRunning.set(on); }},
+      {"an automatic backup worker runs", worker(WorkerKind::Tauto)},
+      {"an upload worker has not decided yet", worker(WorkerKind::TFTP)},
+      {"the archive does not wait for it", [&due](bool on) { due = !on; }}};
+  for (const auto& [what, change] : cases) {
+    SCOPED_TRACE(what);
+    launcher.started.clear();
+    change(true);
+    scheduler.Timer1Timer();
+    change(false);
+    EXPECT_EQ(launcher.count(WorkerKind::TVerifica), std::string(what) == "idle" ? 1 : 0);
+  }
+  // The NF-e export may run beside it.
+  state.NfeEnabled = true;
+  launcher.alive.insert(WorkerKind::TXML);
+  launcher.started.clear();
+  scheduler.Timer1Timer();
+  EXPECT_EQ(launcher.count(WorkerKind::TVerifica), 1);
 }
 
 TEST(ThreadWorkerLauncher, NeverRunsTwoWorkersOfOneKind) {

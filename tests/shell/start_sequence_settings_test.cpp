@@ -65,6 +65,20 @@ TEST_F(StartSettingsTest, LoadsRunStateAndWritesLWhenLocalRemoteIsMissing) {
   EXPECT_DOUBLE_EQ(s.BackupTime2, hm(16, 30));
   EXPECT_DOUBLE_EQ(s.FtpTime, hm(12, 0));
   EXPECT_EQ(s.BackupFolder, "/srv/backup/");
+  EXPECT_TRUE(s.VerifyEnabled);  // no section of our own: archives are checked
+}
+
+TEST_F(StartSettingsTest, OurOwnSectionTurnsTheArchiveCheckOffAndIsOnlyRead) {
+  for (const auto& [value, on] : std::vector<std::pair<std::string, bool>>{
+           {"N", false}, {" n ", false}, {"S", true}, {"", true}, {"não", true}}) {
+    SCOPED_TRACE(value);
+    writeSettings("localremoto=L\r\nenderecobackup=/srv/backup/\r\n[backupdovra]\r\nverificar=" +
+                  value + "\r\n");
+    const std::string before = readFile(file);
+    form->timerIniciaTimer();
+    EXPECT_EQ(form->state().VerifyEnabled, on);
+    EXPECT_EQ(readFile(file), before);
+  }
 }
 
 TEST_F(StartSettingsTest, EmptyTimesLeaveTheirSlotsOff) {

@@ -476,13 +476,31 @@ static enum ItemKind backupRestoreItem(int tag) {
   }
 }
 
-/* A backup or restore request with its file names as the Linux server takes them; any
- * other request, and whatever follows an item this module does not know, as it came. */
+/* The items of an online validation. */
+static enum ItemKind validationItem(int tag) {
+  switch (tag) {
+    case isc_spb_val_lock_timeout:
+      return kInteger;
+    case isc_spb_dbname:
+    case isc_spb_val_tab_incl:
+    case isc_spb_val_tab_excl:
+    case isc_spb_val_idx_incl:
+    case isc_spb_val_idx_excl:
+      return kString;
+    default:
+      return kUnknown;
+  }
+}
+
+/* A backup, restore or validation request with its file names as the Linux server takes
+ * them; any other request, and whatever follows an item this module does not know, as it
+ * came. */
 static Buffer linuxRequest(const char* request, size_t n, int utf8) {
   Buffer out = {0};
   if (n == 0) return out;
   const int action = (unsigned char)request[0];
-  if (action != isc_action_svc_backup && action != isc_action_svc_restore) {
+  const int validation = action == isc_action_svc_validate;
+  if (action != isc_action_svc_backup && action != isc_action_svc_restore && !validation) {
     put(&out, request, n);
     return out;
   }
@@ -490,7 +508,7 @@ static Buffer linuxRequest(const char* request, size_t n, int utf8) {
   size_t i = 1;
   while (i < n) {
     const int tag = (unsigned char)request[i];
-    const enum ItemKind kind = backupRestoreItem(tag);
+    const enum ItemKind kind = validation ? validationItem(tag) : backupRestoreItem(tag);
     size_t length = 0;
     if (kind == kFlag) {
       length = 1;
@@ -502,7 +520,9 @@ static Buffer linuxRequest(const char* request, size_t n, int utf8) {
       const size_t valueLength =
           (unsigned char)request[i + 1] | ((size_t)(unsigned char)request[i + 2] << 8);
       length = 3 + valueLength;
-      if (i + length <= n && (tag == isc_spb_dbname || tag == isc_spb_bkp_file)) {
+      // "stdin" names the client's stream, not a file.
+      if (i + length <= n && (tag == isc_spb_dbname || tag == isc_spb_bkp_file) &&
+          !(valueLength == 5 && memcmp(request + i + 3, "stdin", 5) == 0)) {
         char* file = linuxFile(request + i + 3, valueLength, utf8);
         const size_t fileLength = strlen(file);
         putByte(&out, tag);
