@@ -199,7 +199,8 @@ TEST_F(WindowsOffice, TheJobsOfADayAgainstTheRealServer) {
                                  .add("bytes", static_cast<int64_t>(fs::file_size(archive)))
                                  .str());
   EXPECT_EQ(entryNames(archive), (std::vector<std::string>{"ERP_AUTO.fbk", "ERP_NFE_AUTO.fbk"}));
-  EXPECT_EQ(filesIn(automatic), std::vector<fs::path>{archive});
+  // The archive, and what the backup knew of it for the check in idle time.
+  EXPECT_EQ(filesIn(automatic), (std::vector<fs::path>{archive, automatic / "ERP.zlib.verify"}));
 
   // Unpacked by the program into the archive's folder, its main backup restored by the
   // program beside it; then the host's gbak restores both backup files.
@@ -311,6 +312,7 @@ TEST_F(WindowsOffice, TheJobsOfADayAgainstTheRealServer) {
 
   // The export: the unsent documents stored on the second FTP service, kept in the ERP's
   // XML folder and marked sent.
+  // The same idle tick starts the check of the automatic archive.
   p.send("Timer1Timer");
   const int exported = p.waitFor({"\"event\":\"export\""}, kJob);
   ASSERT_GE(exported, 0) << p.allOutput();
@@ -321,6 +323,26 @@ TEST_F(WindowsOffice, TheJobsOfADayAgainstTheRealServer) {
   const std::vector<fs::path> kept = filesIn(erpDir);
   ASSERT_EQ(kept.size(), 3u);
   for (const fs::path& f : kept) EXPECT_TRUE(utf8(f).ends_with("-nfe.xml")) << utf8(f);
+
+  // The check: the main backup restored from the archive into a scratch database through
+  // the client's stream, validated, its records those of the database; the archive then
+  // keeps a second name as the verified one, and the scratch folder is gone.
+  const int verified = p.waitFor({"\"event\":\"verify\""}, kJob, uploaded);
+  ASSERT_GT(verified, uploaded) << p.allOutput();
+  const std::string verifyLine = lineAt(p, verified);
+  ASSERT_TRUE(std::regex_search(
+      verifyLine, m,
+      std::regex("^\\{\"event\":\"verify\",\"state\":\"done\",\"archive\":(\"[^\"]+\"),"
+                 "\"tables\":([0-9]+),\"records\":([0-9]+),\"seconds\":[0-9]+\\.[0-9]\\}$")))
+      << verifyLine;
+  EXPECT_EQ(m[1].str(), jsonString(utf8(archive)));
+  int64_t records = 0;
+  for (const auto& [table, count] : mainCounts) {
+    if (table.find(' ') == std::string::npos) records += count;
+  }
+  EXPECT_EQ(std::stoll(m[3].str()), records);
+  EXPECT_EQ(test::readFile(automatic / "ERP.verified.zlib"), test::readFile(archive));
+  EXPECT_FALSE(fs::exists(automatic / "ERP_VERIFICA"));
 
   // A change on the settings page rewrites one line; every other byte of the ERP's file
   // stays as it was, Windows-1252 and CRLF.
