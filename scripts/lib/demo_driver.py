@@ -86,6 +86,12 @@ class Printer:
                 print(bold(f"  [upload] done: {ev['archive']} ({ev['bytes']} bytes) -> {ev['remote']}"))
             else:
                 print(bold(f"  [upload] failed: {show(ev['error'])}"))
+        elif kind == "verify":
+            if ev["state"] == "done":
+                print(bold(f"  [verify] {ev['archive']} restores: {ev['tables']} tables, "
+                           f"{ev['records']} records, {ev['seconds']} s"))
+            else:
+                print(bold(f"  [verify] {ev['archive']} failed: {show(ev['error'])}"))
         elif kind == "export":
             print(bold(f"  [export] {ev['documents']} NF-e documents sent"))
         elif kind == "exit":
