@@ -18,6 +18,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
+#include "platform/process.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -83,36 +84,39 @@ int pack(const std::string& archivePath, const std::vector<std::string>& files, 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "--help") {
+  // UTF-8, whatever the system gives a program its arguments in.
+  const std::vector<std::string> args = dovra::commandLineArguments(argc, argv);
+  const size_t count = args.size();
+  if (count == 2 && args[1] == "--help") {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  if (argc == 2 && std::string(argv[1]) == "--version") {
+  if (count == 2 && args[1] == "--version") {
     std::printf("dovra-zlib %s\n", DOVRA_VERSION);
     return 0;
   }
-  if (argc < 2) return usage("a command is needed");
-  const std::string command = argv[1];
+  if (count < 2) return usage("a command is needed");
+  const std::string command = args[1];
   if (command != "pack" && command != "unpack" && command != "list" && command != "verify") {
     return usage("unknown command: " + command);
   }
-  if (argc < 3) return usage(command + " needs an archive");
-  const std::string archivePath = argv[2];
+  if (count < 3) return usage(command + " needs an archive");
+  const std::string archivePath = args[2];
   const bool tty = dovra::standardErrorIsTerminal();
   try {
     if (command == "pack") {
-      if (argc < 4) return usage("pack needs the files to pack");
-      return pack(archivePath, std::vector<std::string>(argv + 3, argv + argc), tty);
+      if (count < 4) return usage("pack needs the files to pack");
+      return pack(archivePath, std::vector<std::string>(args.begin() + 3, args.end()), tty);
     }
     if (command == "unpack") {
-      if (argc > 4) return usage("unpack takes ARCHIVE [DIR]");
-      const std::string folder = argc == 4 ? argv[3] : folderOf(archivePath);
+      if (count > 4) return usage("unpack takes ARCHIVE [DIR]");
+      const std::string folder = count == 4 ? args[3] : folderOf(archivePath);
       TerminalProgress observer;
       dovra::DecompressFiles(archivePath, folder, tty ? &observer : nullptr);
       return 0;
     }
     if (command == "list" || command == "verify") {
-      if (argc != 3) return usage(command + " takes one archive");
+      if (count != 3) return usage(command + " takes one archive");
       const auto entries =
           command == "list" ? dovra::listArchive(archivePath) : dovra::verifyArchive(archivePath);
       if (command == "list") {

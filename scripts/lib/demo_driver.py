@@ -1,8 +1,11 @@
 #!/usr/bin/python3
-"""Drives build/backupdovra --headless through a scripted session and prints its events
-in a readable form. Usage: demo_driver.py PROGRAM STEPS_JSON
+"""Drives build/backupdovra --headless (or backupdovra.exe under Wine) through a scripted
+session and prints its events in a readable form.
+Usage: demo_driver.py PROGRAM [ARGUMENT...] STEPS_JSON
+PROGRAM [ARGUMENT...] is the command that starts it ("wine64 backupdovra.exe"); --headless
+is added.
 
-STEPS_JSON is a list of steps; each step is one of
+STEPS_JSON is a list of steps (or the name of a file holding one); each step is one of
   {"say": "text"}                      print a heading
   {"send": "HandlerName"}              send one input line
   {"pause": seconds}                   let the program run for a while, printing its events
@@ -83,6 +86,12 @@ class Printer:
                 print(bold(f"  [upload] done: {ev['archive']} ({ev['bytes']} bytes) -> {ev['remote']}"))
             else:
                 print(bold(f"  [upload] failed: {show(ev['error'])}"))
+        elif kind == "verify":
+            if ev["state"] == "done":
+                print(bold(f"  [verify] {ev['archive']} restores: {ev['tables']} tables, "
+                           f"{ev['records']} records, {ev['seconds']} s"))
+            else:
+                print(bold(f"  [verify] {ev['archive']} failed: {show(ev['error'])}"))
         elif kind == "export":
             print(bold(f"  [export] {ev['documents']} NF-e documents sent"))
         elif kind == "verify":
@@ -101,14 +110,18 @@ class Printer:
 
 
 def main():
-    program, steps = sys.argv[1], json.loads(sys.argv[2])
-    proc = subprocess.Popen([program, "--headless"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            text=True, encoding="utf-8", bufsize=1)
+    command, steps = sys.argv[1:-1], sys.argv[-1]
+    if os.path.isfile(steps):
+        with open(steps, encoding="utf-8") as f:
+            steps = f.read()
+    steps = json.loads(steps)
+    proc = subprocess.Popen(command + ["--headless"], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, text=True, encoding="utf-8", bufsize=1)
     lines = queue.Queue()
 
     def reader():
         for line in proc.stdout:
-            lines.put(line.rstrip("\n"))
+            lines.put(line.rstrip("\r\n"))
         lines.put(None)
 
     threading.Thread(target=reader, daemon=True).start()

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/desktop.h"
 #include "app/wiring.h"
 #include "headless/headless_program.h"
+#include "platform/process.h"
 #include "platform/termination_signals.h"
 #include "platform/text_codec.h"
 #include "shell/form1.h"
@@ -38,7 +41,11 @@ int runSetup(const dovra::InstallationSetup& setup) {
 int main(int argc, char** argv) {
   dovra::useStartingConsole();    // before anything is read or written
   dovra::useUtf8CharacterType();  // before any thread starts
-  const dovra::CommandLine cl = dovra::parseCommandLine(argc, argv);
+  const std::vector<std::string> arguments = dovra::commandLineArguments(argc, argv);
+  std::vector<const char*> texts;
+  for (const std::string& a : arguments) texts.push_back(a.c_str());
+  const dovra::CommandLine cl =
+      dovra::parseCommandLine(static_cast<int>(texts.size()), texts.data());
   switch (cl.action) {
     case dovra::CommandLine::Action::UsageError:
       std::fprintf(stderr, "backupdovra: %s (see backupdovra --help)\n", cl.error.c_str());

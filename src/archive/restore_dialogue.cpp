@@ -1,8 +1,5 @@
 #include "archive/restore_dialogue.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "backup/fb_client.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
@@ -23,12 +20,6 @@ bool noServerAnswered(const EIBError& error) {
 }
 
 // A chosen path as a full path: the server resolves names from its own folder.
-std::string fullPath(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path full = std::filesystem::absolute(path, ec);
-  return ec ? path : full.string();
-}
-
 // Detaches the service (when one was made) and resets the cursor, whatever happened.
 class PassEnd {
  public:
@@ -111,7 +102,7 @@ void TForm1::restoreDialogue() {
                             MessageButtons::Ok);
         return;
       }
-      restoreBackupFile(*this, fullPath(*chosen));
+      restoreBackupFile(*this, absolutePath(*chosen));
     }
     window_.setControlVisible(kMemo, false);
     dialogs_.messageBox(kQuestionCaption, kPassDone, MessageIcon::Information, MessageButtons::Ok);

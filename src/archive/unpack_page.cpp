@@ -1,8 +1,5 @@
 #include "archive/unpack_page.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "archive/archive_reader.h"
 #include "platform/paths.h"
 #include "shell/form1.h"
@@ -32,12 +29,6 @@ class PageProgress final : public DecompressObserver {
 };
 
 // A path as a full path; the text unchanged when it cannot be made one.
-std::string fullPath(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path full = std::filesystem::absolute(path, ec);
-  return ec ? path : full.string();
-}
-
 class BusyFlag {
  public:
   explicit BusyFlag(RunFlag& flag) : flag_(flag) { flag_.set(true); }
@@ -65,7 +56,7 @@ void TForm1::SpeedButton10Click() {
                          .filter = "ZLIB files|*.zlib"});
   if (!chosen) return;
   if (fileExists(*chosen)) {
-    window_.setEditText("Edit3", fullPath(*chosen));
+    window_.setEditText("Edit3", absolutePath(*chosen));
     return;
   }
   dialogs_.messageBox(kFormCaption, "Arquivo inválido!", MessageIcon::Error, MessageButtons::Ok);

@@ -75,6 +75,14 @@ std::string clientTextToUtf8(std::string_view text) {
   return cp1252ToUtf8(text);
 }
 
+std::string clientFileNameInSql(std::string_view utf8) {
+#ifdef _WIN32
+  return utf8ToCp1252(utf8);
+#else
+  return std::string(utf8);
+#endif
+}
+
 std::string FbClient::libraryName() {
   const char* configured = std::getenv("DOVRA_FBCLIENT");
   if (configured != nullptr && *configured != '\0') return configured;

@@ -118,6 +118,12 @@ class FbClient {
   std::string name_;
 };
 
+// A file name written into SQL text that the client library itself reads (the file of
+// CREATE DATABASE, which no parameter block can mark UTF-8): in the process's ANSI code
+// page, Windows-1252, on Windows, where the library converts it from there; the UTF-8 bytes
+// as they are elsewhere.
+std::string clientFileNameInSql(std::string_view utf8);
+
 // Text that came from the client library or the server (messages, service output
 // lines) as UTF-8: kept as it is when it is valid UTF-8, else taken as Windows-1252.
 std::string clientTextToUtf8(std::string_view text);

@@ -54,6 +54,10 @@ IbDatabase::~IbDatabase() {
 
 std::string IbDatabase::buildDpb(const StringList& params, int dialect) {
   std::string dpb(1, static_cast<char>(isc_dpb_version1));
+  // The database name is UTF-8, as the program holds it; without this a Windows client
+  // reads it in the ANSI code page, and an accented folder names another file.
+  dpb += static_cast<char>(isc_dpb_utf8_filename);
+  dpb += static_cast<char>(0);
   bool characterSetGiven = false;
   for (size_t i = 0; i < params.Count(); ++i) {
     const std::string rawName = params.Names(i);
@@ -119,7 +123,7 @@ bool IbDatabase::Connected() const {
 void IbDatabase::CreateDatabase(int pageSize, const std::string& characterSet) {
   Guard guard(mutex_);
   Close();
-  std::string sql = "CREATE DATABASE " + sqlQuote(DatabaseName);
+  std::string sql = "CREATE DATABASE " + sqlQuote(clientFileNameInSql(DatabaseName));
   const std::string user = Params.Values("user_name");
   const std::string password = Params.Values("password");
   if (!user.empty()) sql += " USER " + sqlQuote(utf8ToCp1252(user));

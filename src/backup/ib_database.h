@@ -12,7 +12,8 @@
 // as their Windows-1252 bytes, and the connection asks for the character set WIN1252
 // (isc_dpb_lc_ctype) unless Params names another, so text travels as Windows-1252
 // bytes and the datasets convert it to and from UTF-8. The database name is passed as
-// given ("host:path", "host/port:path", or a plain path for the embedded engine).
+// given ("host:path", "host/port:path", or a plain path for the embedded engine), in
+// UTF-8, and the block says so (isc_dpb_utf8_filename), as the service client's does.
 //
 // Transactions carry no parameters (the client's default: concurrency, wait) and end
 // only by an explicit Commit or Rollback. Closing a connection rolls back a transaction

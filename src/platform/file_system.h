@@ -37,6 +37,10 @@ int removeFile(const std::string& path);
 // itself. Returns 0 or the errno value (ENOENT when there is no such name).
 int pathInfo(const std::string& path, FileInfo& out, bool followLinks = true);
 
+// Makes the folder `path` and the folders above it that are missing. Returns 0 (also when
+// it exists already) or the errno value.
+int createFolders(const std::string& path);
+
 // Flushes `folder`'s entries (a rename or a creation in it) to the device. Best effort:
 // a folder that cannot be opened or flushed is left alone.
 void syncFolder(const std::string& folder);

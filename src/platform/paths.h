@@ -29,6 +29,10 @@ std::string directoryPart(std::string_view path);
 // nor "\".
 std::string withTrailingSeparator(std::string folder);
 
+// `path` made absolute against the current folder (an absolute one as it is, or as the
+// system writes it); `path` itself when that fails. UTF-8 in and out.
+std::string absolutePath(const std::string& path);
+
 bool fileExists(const std::string& path);       // a regular file (or a link to one)
 bool directoryExists(const std::string& path);  // a folder (or a link to one)
 // The size in bytes of a regular file (or what a link names); -1 when there is none.

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/file_system.h"
 
@@ -74,6 +76,12 @@ void syncFolder(const std::string& folder) {
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
+}
+
+int createFolders(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  return ec ? ec.value() : 0;
 }
 
 }  // namespace dovra

@@ -42,4 +42,8 @@ long currentProcessId() {
   return static_cast<long>(::getpid());
 }
 
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace dovra

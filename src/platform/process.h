@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace dovra {
 
@@ -18,5 +19,10 @@ bool processRuns(long pid);
 
 // The id of this process, as processRuns takes it.
 long currentProcessId();
+
+// This program's arguments, its own name first, in UTF-8: `argv` itself on POSIX; on
+// Windows those of the wide command line (the narrow `argv` is in the ANSI code page, and
+// an accented folder's name would not come through it).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 }  // namespace dovra

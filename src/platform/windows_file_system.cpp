@@ -80,6 +80,23 @@ int pathInfo(const std::string& path, FileInfo& out, bool followLinks) {
 // returns once it is on the disk): there is nothing to flush.
 void syncFolder(const std::string&) {}
 
+// Folder by folder from the top, through the wide names.
+int createFolders(const std::string& path) {
+  std::wstring wide = win::widePath(path);
+  while (wide.size() > 1 && wide.back() == L'\\') wide.pop_back();
+  if (wide.empty()) return ENOENT;
+  const DWORD a = GetFileAttributesW(wide.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES) return (a & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : EEXIST;
+  const size_t cut = wide.find_last_of(L'\\');
+  // A drive ("C:") or a share's root is there or not: nothing above it is made.
+  if (cut != std::wstring::npos && cut > 0 && wide[cut - 1] != L':' && wide[cut - 1] != L'\\') {
+    if (const int err = createFolders(win::narrow(wide.substr(0, cut)))) return err;
+  }
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return 0;
+  const DWORD err = GetLastError();
+  return err == ERROR_ALREADY_EXISTS ? 0 : win::errnoFromWin32(err);
+}
+
 int makeHardLink(const std::string& from, const std::string& to) {
   return CreateHardLinkW(win::widePath(to).c_str(), win::widePath(from).c_str(), nullptr)
              ? 0

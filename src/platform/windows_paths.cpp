@@ -60,6 +60,19 @@ int64_t fileSize(const std::string& path) {
                               data.nFileSizeLow);
 }
 
+// The wide form of the name, never its bytes in the ANSI code page.
+std::string absolutePath(const std::string& path) {
+  const std::wstring wide = win::widePath(path);
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buf.size()), buf.data(), nullptr);
+    if (n == 0) return path;
+    if (n < buf.size()) return win::narrow(std::wstring_view(buf.data(), n));
+    buf.resize(n);
+  }
+}
+
 bool directoryExists(const std::string& path) {
   if (path.empty()) return false;
   const DWORD a = GetFileAttributesW(win::widePath(path).c_str());

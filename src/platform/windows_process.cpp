@@ -2,6 +2,8 @@
 
 #include "platform/windows_support.h"
 
+#include <shellapi.h>
+
 namespace dovra {
 
 bool startDetached(const std::string& path) {
@@ -38,6 +40,16 @@ bool processRuns(long pid) {
 
 long currentProcessId() {
   return static_cast<long>(GetCurrentProcessId());
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) out.push_back(win::narrow(wide[i]));
+  LocalFree(wide);
+  return out;
 }
 
 }  // namespace dovra

@@ -154,7 +154,8 @@ class TForm1 {
   void runStartSequence();
   void reportFullDisk();
   // Step by step after the settings: the main database (retried every 2 s without holding
-  // the main thread), the company, the estimate, the NF-e database, the scheduler.
+  // the main thread; a client library that cannot be loaded ends the program with its
+  // message instead), the company, the estimate, the NF-e database, the scheduler.
   void connectMainDatabase();
   void closeServicesAndDatabases();
   void continueStartSequence();

@@ -4,6 +4,7 @@
 #include "shell/start_sequence.h"
 
 #include "backup/erp_statements.h"
+#include "backup/fb_client.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
 #include "shell/cripto.h"
@@ -150,17 +151,32 @@ void TForm1::connectMainDatabase() {
   const std::string password = state_.DbPassword;
   connectAttempt_ = std::thread([this, location, user, password] {
     bool connected = false;
+    std::string noClient;
     try {
-      ErpConnections& db = erp();
-      std::lock_guard lock(db.Banco.lock());
-      connectDatabase(db.Banco, location, user, password);
-      db.TBanco.StartTransaction();
-      connected = true;
-    } catch (...) {
-      // Wrong credentials, a server not up yet, no client library: wait and try again.
+      FbClient::instance();
+    } catch (const std::exception& e) {
+      noClient = e.what();
     }
-    loop_.post([this, connected] {
+    try {
+      if (noClient.empty()) {
+        ErpConnections& db = erp();
+        std::lock_guard lock(db.Banco.lock());
+        connectDatabase(db.Banco, location, user, password);
+        db.TBanco.StartTransaction();
+        connected = true;
+      }
+    } catch (...) {
+      // Wrong credentials, a server not up yet: wait and try again.
+    }
+    loop_.post([this, connected, noClient] {
       if (loop_.exiting()) return;
+      if (!noClient.empty()) {
+        // Without the client library no attempt can succeed: its message, and the end,
+        // as for settings the program cannot use.
+        reportError(noClient);
+        terminate(1);
+        return;
+      }
       if (connected) {
         guarded([this] { continueStartSequence(); });
       } else {

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -63,9 +62,7 @@ void requirePlainFileName(const std::string& name) {
 }
 
 void makeFolders(const std::string& folder) {
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) throw EInOutError::fromErrno(ec.value());
+  if (const int err = createFolders(folder)) throw EInOutError::fromErrno(err);
 }
 
 // Writes `bytes` to `path` unless a file is there already: a temporary beside it,

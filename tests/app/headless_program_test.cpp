@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "archive/archive_writer.h"
+#include "fixtures/sample_erp.h"
 #include "support/program_process.h"
 #include "support/temp_dir.h"
 
@@ -33,6 +34,31 @@ TEST(HeadlessProgram, EmptySettingsFolderShowsTheWaitingHintThenTheMissingSettin
                 "Esta aplicação será encerrada!!\""),
             std::string::npos)
       << p.allOutput();
+  EXPECT_EQ(lines.back(), "{\"event\":\"exit\",\"code\":1}");
+}
+
+// Settings the start accepts, but no client library to load: the library's message, then
+// the end, rather than waiting for a connection that cannot come.
+TEST(HeadlessProgram, AClientLibraryThatCannotBeLoadedIsShownAndEndsTheStart) {
+  TempDir dir;
+  Installation inst(dir.path() / "inst", "SEMCLIENTE");
+  std::filesystem::create_directories(dir.path() / "bkp");
+  test::SampleSettings s;
+  s.database = "localhost:" + (dir.path() / "ERP.fdb").string();
+  s.user = "SYSDBA";
+  s.password = "senha";
+  s.backup = {{"enderecobackup", (dir.path() / "bkp").string() + "/"}, {"localremoto", "L"}};
+  test::writeSettingsFile(inst.settings, s);
+  auto env = inst.env();
+  env["DOVRA_FBCLIENT"] = "libfbclient-ausente.so.9";
+  ProgramProcess p(env);
+  EXPECT_EQ(p.waitExit(20s), 1) << p.allOutput();
+  const auto lines = p.lines();
+  ASSERT_GE(lines.size(), 2u) << p.allOutput();
+  EXPECT_EQ(lines[lines.size() - 2],
+            "{\"event\":\"message\",\"caption\":\"BackUpDovra\",\"text\":\"InterBase library "
+            "libfbclient-ausente.so.9 not found in the path. Please install InterBase to use this "
+            "functionality.\",\"icon\":\"error\",\"answer\":\"ok\",\"queued\":false}");
   EXPECT_EQ(lines.back(), "{\"event\":\"exit\",\"code\":1}");
 }
 

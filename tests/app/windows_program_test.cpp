@@ -95,5 +95,29 @@ TEST(WindowsProgram, HandlersComeInOnStandardInputAndReachTheSettingsFile) {
   EXPECT_TRUE(p.running());
 }
 
+// --setup with accented values as typed on a Windows command line: the files hold them in
+// Windows-1252, as the ERP's installer writes them.
+TEST(WindowsProgram, SetupTakesAccentedArgumentsAsTyped) {
+  TempDir dir;
+  const std::filesystem::path program = dir.path() / L"Aplica\u00E7\u00E3o";
+  const std::filesystem::path windows = dir.path() / "windows";
+  const auto utf8 = [](const std::filesystem::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+  };
+  ProgramProcess p({{"DOVRA_PROGRAM_DIR", utf8(program)}, {"DOVRA_WINDOWS_DIR", utf8(windows)}},
+                   {"--setup", "Loja Três", "--database", "C:\\Dados Ação\\ERP.FDB",
+                    "--backup-folder", "C:\\Cópia de Segurança", "--password", "senha"});
+  ASSERT_EQ(p.waitExit(kStart), 0) << p.allOutput();
+  EXPECT_EQ(test::readFile(program / "CONFIGURACAO" / "application.dvk"),
+            test::scramble("Loja Tr\xEAs") + "\r\n");
+  const std::string settings = test::readFile(windows / L"Loja Tr\u00EAs.dvk");
+  EXPECT_NE(settings.find("\r\nendereco=C:\\Dados A\xE7\xE3o\\ERP.FDB\r\n"), std::string::npos)
+      << settings;
+  EXPECT_NE(settings.find("\r\nenderecobackup=C:\\C\xF3pia de Seguran\xE7" "a\\\r\n"),
+            std::string::npos)
+      << settings;
+}
+
 }  // namespace
 }  // namespace dovra

@@ -10,6 +10,7 @@
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
 #include "archive_test_util.h"
+#include "support/program_process.h"
 
 namespace dovra {
 namespace {
@@ -99,6 +100,32 @@ TEST_F(WindowsArchive, AMissingInputOrFolderIsReportedByName) {
   const std::string created =
       test::errorText<Exception>([&] { CompressFiles({source() + "\\x.fbk"}, elsewhere); });
   EXPECT_EQ(created.rfind("Cannot create file \"" + elsewhere + "\". ", 0), 0u) << created;
+}
+
+// The tool takes its arguments as they are typed, accents and blanks included: a pack, a
+// list, a check and an unpack into another folder. Its lines end as Windows text does.
+TEST_F(WindowsArchive, TheToolTakesAccentedArgumentsAsTyped) {
+  const std::string tool = std::string(DOVRA_BINARY_DIR) + "/dovra-zlib.exe";
+  const std::string first = source() + "\\EMPRESA Água.fbk";
+  const std::string second = source() + "\\NFe Ação.fbk";
+  test::writeFile(at(first), "primeiro");
+  test::writeFile(at(second), "segundo, mais longo");
+  const std::string archive = source() + "\\Cópia diária.zlib";
+  struct Run {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  for (const Run& run :
+       {Run{{"pack", archive, first, second}, ""}, Run{{"list", archive}, "EMPRESA Água.fbk\t8\t"},
+        Run{{"verify", archive}, "2 entries OK\r\n"}, Run{{"unpack", archive, target()}, ""}}) {
+    std::vector<std::string> argv{tool};
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
+    const test::ProcessResult r = test::runProcess(argv);
+    EXPECT_EQ(r.status, 0) << run.args[0] << ": " << r.err;
+    EXPECT_EQ(r.out.substr(0, run.out.size()), run.out) << r.out;
+  }
+  EXPECT_EQ(test::readFile(at(target() + "\\EMPRESA Água.fbk")), "primeiro");
+  EXPECT_EQ(test::readFile(at(target() + "\\NFe Ação.fbk")), "segundo, mais longo");
 }
 
 }  // namespace

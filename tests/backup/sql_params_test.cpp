@@ -84,7 +84,8 @@ TEST(DatabaseParameterBlock, CredentialsAsWindows1252AndCharacterSet) {
   params.Add("user_name=JOÃO");
   params.Add("password=sé");
   const std::string dpb = IbDatabase::buildDpb(params, 3);
-  const std::string expected = std::string("\x01", 1) +  // isc_dpb_version1
+  const std::string expected = std::string("\x01", 1) +      // isc_dpb_version1
+                               std::string("\x4d\x00", 2) +  // utf8_filename
                                "\x1c\x04"
                                "JO\xC3O" +  // user_name, cp1252
                                "\x1d\x02"

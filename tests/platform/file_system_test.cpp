@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace dovra {
@@ -115,6 +117,35 @@ TEST_F(FileSystemTest, PathInfoTellsFilesFoldersAndLinksApart) {
   EXPECT_FALSE(itself.isFolder);
   EXPECT_EQ(pathInfo(dir.file("dangling"), none), ENOENT);
   EXPECT_EQ(pathInfo(dir.file("dangling"), itself, /*followLinks=*/false), 0);
+}
+
+std::string utf8(const fs::path& path) {
+  const std::u8string s = path.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+// Accented names as the program holds them, UTF-8: the folders made, and the full path of
+// a name, are the ones the system lists under those names.
+TEST_F(FileSystemTest, FoldersAndFullPathsKeepTheirAccentedNames) {
+  const std::string top = utf8(dir.path()) + "/Cópia de Segurança";
+  const std::string nested = top + "/Automático/Março";
+  ASSERT_EQ(createFolders(nested), 0);
+  EXPECT_TRUE(fs::is_directory(fs::u8path(nested)));
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    names.push_back(utf8(e.path().filename()));
+  EXPECT_EQ(names, std::vector<std::string>{"Cópia de Segurança"});
+  EXPECT_EQ(createFolders(nested), 0);  // there already
+  EXPECT_EQ(createFolders(top + "/"), 0);
+  // A file in the way is neither replaced nor made a folder.
+  test::writeFile(fs::u8path(top + "/ocupado"), "x");
+  EXPECT_NE(createFolders(top + "/ocupado/sub"), 0);
+  EXPECT_EQ(test::readFile(fs::u8path(top + "/ocupado")), "x");
+
+  EXPECT_EQ(absolutePath("Relatório ação.zlib"),
+            utf8(fs::current_path() / fs::u8path("Relatório ação.zlib")));
+  const std::string native = utf8(fs::u8path(nested).make_preferred());
+  EXPECT_EQ(absolutePath(native), native);
 }
 
 TEST_F(FileSystemTest, FlushingAFolderLeavesItsEntriesAsTheyAre) {

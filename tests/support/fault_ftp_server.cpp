@@ -1,12 +1,6 @@
 #include "support/fault_ftp_server.h"
 #include "support/test_servers.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -51,31 +45,29 @@ void waitReadable(int fd, int timeoutMs, const char* what, const std::atomic<boo
   for (;;) {
     if (stopping) throw StepFailure("stopped");
     if (Clock::now() > deadline) throw StepFailure(std::string("timed out waiting for ") + what);
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 50) > 0) return;
+    if (waitLoopbackReadable(fd, 50)) return;
   }
 }
 
 int acceptOne(int listener, const char* what, const std::atomic<bool>& stopping) {
   waitReadable(listener, kStepTimeoutMs, what, stopping);
-  const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  // Without delay: each scripted reply goes out at once.
+  const int fd = acceptLoopback(listener);
   if (fd < 0) throw StepFailure(std::string("accept failed for ") + what);
-  const int one = 1;  // each scripted reply goes out at once
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   return fd;
 }
 
 void sendAll(int fd, const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    const long n = sendLoopback(fd, bytes.data() + sent, bytes.size() - sent);
     if (n <= 0) throw StepFailure("send failed");
     sent += static_cast<size_t>(n);
   }
 }
 
-void closeFd(int& fd) {
-  if (fd >= 0) ::close(fd);
+void closeFd(int& fd, bool reset = false) {
+  closeLoopback(fd, reset);
   fd = -1;
 }
 
@@ -146,7 +138,7 @@ std::string FaultFtpServer::readCommand(int timeoutMs) {
                    .count())),
         "a command", stopping_);
     char buf[4096];
-    const ssize_t n = ::recv(control_, buf, sizeof buf, 0);
+    const long n = receiveLoopback(control_, buf, sizeof buf);
     if (n <= 0) throw StepFailure("control connection closed by the client");
     controlBuffer_.append(buf, static_cast<size_t>(n));
   }
@@ -193,7 +185,7 @@ void FaultFtpServer::runStep(const fault::Step& step) {
       while (!counted || got < step.number) {
         waitReadable(data_, kStepTimeoutMs, "data", stopping_);
         const size_t want = counted ? std::min(sizeof buf, step.number - got) : sizeof buf;
-        const ssize_t n = ::recv(data_, buf, want, 0);
+        const long n = receiveLoopback(data_, buf, want);
         if (n < 0) throw StepFailure("data connection failed");
         if (n == 0) {
           if (counted) throw StepFailure("data ended early");
@@ -208,12 +200,9 @@ void FaultFtpServer::runStep(const fault::Step& step) {
     case Step::kCloseData:
       closeFd(data_);
       break;
-    case Step::kResetData: {
-      const linger hard{1, 0};
-      ::setsockopt(data_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-      closeFd(data_);
+    case Step::kResetData:
+      closeFd(data_, true);
       break;
-    }
     case Step::kWaitForClose: {
       try {
         for (;;) readCommand(kCloseTimeoutMs);

@@ -5,7 +5,11 @@
 #include "backup/ib_service.h"
 #include "support/test_servers.h"
 
+#ifdef _WIN32
+#include <random>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <stdexcept>
@@ -41,14 +45,22 @@ std::optional<FirebirdEnv> firebirdEnv() {
   const char* password = std::getenv("DOVRA_TEST_FB_PASSWORD");
   const char* dir = std::getenv("DOVRA_TEST_DB_DIR");
   if (!user || !*user || !password || !dir || !*dir) return std::nullopt;
+#ifdef _WIN32
+  // The folder is the host's: under Wine it is on the drive that maps the host's root.
+  std::string folder = dir;
+  if (folder.front() == '/') folder = "Z:" + folder;
+  for (char& c : folder) c = c == '/' ? '\\' : c;
+  return FirebirdEnv{user, password, folder};
+#else
   return FirebirdEnv{user, password, dir};
+#endif
 }
 
 void useFirebird(FirebirdEnv& env) {
   const std::optional<FirebirdEnv> found = firebirdEnv();
   if (!found) GTEST_SKIP() << kFirebirdSkipMessage;
   const int probe = connectLoopback(3050);
-  if (probe >= 0) close(probe);
+  if (probe >= 0) closeLoopback(probe);
   ASSERT_GE(probe, 0)
       << "DOVRA_TEST_FB_USER is set, so the Firebird server should run, but nothing answers "
          "on 127.0.0.1:3050. Start it with scripts/lib/firebird.sh (start_firebird).";
@@ -60,11 +72,26 @@ void FirebirdTest::SetUp() {
 }
 
 DbTempDir::DbTempDir(const std::filesystem::path& base, const std::string& prefix) {
+#ifdef _WIN32
+  // A random name, made with a call that fails when the name is taken. The server's user
+  // writes here because the run makes every folder open to all (scripts/test-windows runs
+  // Wine with umask 0): Windows has no mode bits to set.
+  std::random_device seed;
+  std::mt19937_64 rng(seed());
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path candidate =
+        base / (prefix + "-" + std::to_string(rng() % 1000000000));
+    std::error_code ec;
+    if (std::filesystem::create_directory(candidate, ec)) path_ = candidate;
+  }
+  if (path_.empty()) throw std::runtime_error("cannot make a folder under " + base.string());
+#else
   std::string pattern = (base / (prefix + "-XXXXXX")).string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
   path_ = pattern;
   // The server runs as its own user and creates the database files here.
   std::filesystem::permissions(path_, std::filesystem::perms::all);
+#endif
 }
 
 DbTempDir::~DbTempDir() {

@@ -1,26 +1,22 @@
 #!/usr/bin/python3
 """HTTP server on loopback for the tests: serves the files of a folder and appends the
 path and query of every request, one per line, to a record file. Prints "PORT <n>" on
-standard output once it listens."""
+standard output (or into --port-file) once it listens; ends with its parent or at
+the --stop-file."""
 import argparse
 import functools
 import http.server
 import os
-import sys
 import threading
-import time
 
-
-def watch_parent(parent):
-    while os.getppid() == parent:
-        time.sleep(0.5)
-    os._exit(0)
+import server_control
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--record", required=True)
+    server_control.add_arguments(parser)
     args = parser.parse_args()
     lock = threading.Lock()
 
@@ -42,9 +38,7 @@ def main():
 
     handler = functools.partial(Handler, directory=os.path.abspath(args.root))
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-    threading.Thread(target=watch_parent, args=(os.getppid(),), daemon=True).start()
-    sys.stdout.write("PORT %d\n" % server.server_address[1])
-    sys.stdout.flush()
+    server_control.serving(args, server.server_address[1])
     server.serve_forever()
 
 

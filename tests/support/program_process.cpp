@@ -59,7 +59,7 @@ void Installation::writeStoppingSettings() const {
 }
 
 ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
-                               std::vector<std::string> args) {
+                               std::vector<std::string> args, const std::string& program) {
   int inPipe[2], outPipe[2];
   if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -72,7 +72,8 @@ ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
       envStrings.push_back(kv);
   }
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-  const std::string path = std::string(DOVRA_BINARY_DIR) + "/backupdovra";
+  const std::string path =
+      program.empty() ? std::string(DOVRA_BINARY_DIR) + "/backupdovra" : program;
   pid_ = fork();
   if (pid_ == 0) {
     dup2(inPipe[0], 0);
@@ -124,6 +125,7 @@ void ProgramProcess::readLoop() {
   }
   std::lock_guard lock(mutex_);
   if (!pending.empty()) lines_.push_back(pending);
+  outputEnded_ = true;
   changed_.notify_all();
 }
 
@@ -171,7 +173,9 @@ int ProgramProcess::waitExit(std::chrono::milliseconds timeout) {
     if (std::chrono::steady_clock::now() > limit) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  std::lock_guard lock(mutex_);
+  // The last lines may still be on their way to the reader.
+  std::unique_lock lock(mutex_);
+  changed_.wait_until(lock, limit, [this] { return outputEnded_; });
   return status_;
 }
 

@@ -17,9 +17,11 @@ namespace dovra::test {
 
 class ProgramProcess {
  public:
-  // Starts the program with the given extra environment (name -> value).
+  // Starts the program with the given extra environment (name -> value): the build's, or
+  // the copy at `program` when that is not empty.
   explicit ProgramProcess(const std::map<std::string, std::string>& env,
-                          std::vector<std::string> args = {"--headless"});
+                          std::vector<std::string> args = {"--headless"},
+                          const std::string& program = "");
   ~ProgramProcess();  // kills the process if it still runs
 
   void send(const std::string& line);
@@ -27,7 +29,8 @@ class ProgramProcess {
   // index, or -1 on time-out.
   int waitFor(const std::vector<std::string>& fragments,
               std::chrono::milliseconds timeout = std::chrono::seconds(20), int from = 0);
-  // Waits for the process to end; returns its exit status, or -1 on time-out.
+  // Waits for the process to end and for its output to be read to the end (within the
+  // same time-out); returns its exit status, or -1 when the process did not end in time.
   int waitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   void signal(int sig);
   bool running();
@@ -49,6 +52,7 @@ class ProgramProcess {
   std::condition_variable changed_;
   std::vector<std::string> lines_;
   bool exited_ = false;
+  bool outputEnded_ = false;  // the reader has seen the end of the output
   int status_ = -1;
 };
 

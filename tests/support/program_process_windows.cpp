@@ -177,13 +177,14 @@ void Installation::writeStoppingSettings() const {
 }
 
 ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
-                               std::vector<std::string> args) {
+                               std::vector<std::string> args, const std::string& program) {
   HANDLE childIn = nullptr, childOut = nullptr, parentIn = nullptr, parentOut = nullptr;
   if (!CreatePipe(&childIn, &parentIn, nullptr, 0) ||
       !CreatePipe(&parentOut, &childOut, nullptr, 0)) {
     throw std::runtime_error("pipe failed");
   }
-  std::vector<std::string> argv{std::string(DOVRA_BINARY_DIR) + "/backupdovra.exe"};
+  std::vector<std::string> argv{program.empty() ? std::string(DOVRA_BINARY_DIR) + "/backupdovra.exe"
+                                                : program};
   argv.insert(argv.end(), args.begin(), args.end());
   const std::wstring environment = environmentBlock(env);
   PROCESS_INFORMATION info = start(argv, &environment, inheritable(childIn), inheritable(childOut),
@@ -224,6 +225,7 @@ void ProgramProcess::readLoop() {
   }
   std::lock_guard lock(mutex_);
   if (!pending.empty()) lines_.push_back(pending);
+  outputEnded_ = true;
   changed_.notify_all();
 }
 
@@ -271,7 +273,9 @@ int ProgramProcess::waitExit(std::chrono::milliseconds timeout) {
     if (std::chrono::steady_clock::now() > limit) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  std::lock_guard lock(mutex_);
+  // The last lines may still be on their way to the reader.
+  std::unique_lock lock(mutex_);
+  changed_.wait_until(lock, limit, [this] { return outputEnded_; });
   return status_;
 }
 

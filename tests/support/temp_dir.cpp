@@ -1,6 +1,8 @@
 #include "support/temp_dir.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "support/test_servers.h"
+#else
 #include <sys/mount.h>
 #endif
 
@@ -48,7 +50,12 @@ TempDir::~TempDir() {
 SmallDisk::SmallDisk(const std::filesystem::path& where, const std::string& size) : where_(where) {
   std::filesystem::create_directories(where);
 #ifdef _WIN32
-  (void)size;  // no small disk to mount: mounted() stays false
+  // Under Wine the folder is the host's: the host mounts it (which needs root there too).
+  const std::u8string folder = where.u8string();
+  host_ = hostPath(std::string(folder.begin(), folder.end()));
+  mounted_ =
+      runOnHost("mount -t tmpfs -o 'size=" + size + ",mode=1777' tmpfs '" + host_ + "'").status ==
+      0;
 #else
   mounted_ =
       ::mount("tmpfs", where.c_str(), "tmpfs", 0, ("size=" + size + ",mode=1777").c_str()) == 0;
@@ -56,7 +63,9 @@ SmallDisk::SmallDisk(const std::filesystem::path& where, const std::string& size
 }
 
 SmallDisk::~SmallDisk() {
-#ifndef _WIN32
+#ifdef _WIN32
+  if (mounted_) runOnHost("umount -l '" + host_ + "'");
+#else
   if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
 #endif
 }

@@ -24,7 +24,8 @@ class TempDir {
 };
 
 // A small tmpfs mounted at `where` (made if missing), open to every user, for full-disk
-// cases; mounting needs root, so check mounted(). Unmounted when the object dies.
+// cases; mounting needs root, so check mounted(). Unmounted when the object dies. Under
+// Wine the host mounts it on the folder's host path.
 class SmallDisk {
  public:
   SmallDisk(const std::filesystem::path& where, const std::string& size);
@@ -35,6 +36,7 @@ class SmallDisk {
 
  private:
   std::filesystem::path where_;
+  std::string host_;  // the folder's host path (Windows build)
   bool mounted_ = false;
 };
 

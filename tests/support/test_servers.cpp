@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -177,6 +178,36 @@ int refusedLoopbackPort() {
   int port = 0;
   ::close(bindLoopback(port, -1));
   return port;
+}
+
+int acceptLoopback(int listener) {
+  const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return -1;
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+long sendLoopback(int fd, const void* data, size_t count) {
+  return static_cast<long>(::send(fd, data, count, MSG_NOSIGNAL));
+}
+
+long receiveLoopback(int fd, void* buffer, size_t count) {
+  return static_cast<long>(::recv(fd, buffer, count, 0));
+}
+
+bool waitLoopbackReadable(int fd, int timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+void closeLoopback(int fd, bool reset) {
+  if (fd < 0) return;
+  if (reset) {
+    const linger hard{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  }
+  ::close(fd);
 }
 
 UnansweredListener::UnansweredListener() {

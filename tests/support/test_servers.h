@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #endif
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -103,6 +104,33 @@ int bindLoopback(int& port, int backlog = 4);
 int connectLoopback(int port);
 // A loopback port on which nothing listens (connections are refused).
 int refusedLoopbackPort();
+
+#ifdef _WIN32
+// Windows build only, under Wine: the host's side of things.
+// The host's (Unix) name of a Windows path; host paths ("/...") stay as they are. The name
+// of a file still to be made is its folder's host name and the file's name.
+std::string hostPath(const std::string& windowsPath);
+// Runs `script` with the host's /bin/sh and waits for it, at most `limit`; its exit status
+// (-1 when it did not end in time) and what it printed, standard output and error together.
+struct HostResult {
+  int status = -1;
+  std::string output;
+};
+HostResult runOnHost(const std::string& script,
+                     std::chrono::seconds limit = std::chrono::seconds(120));
+#endif
+
+// The tests' own ends of loopback connections, the same calls on every system (the socket
+// numbers above are Winsock's on Windows).
+// A connection accepted on `listener`, with no delay on its sends; -1 on failure.
+int acceptLoopback(int listener);
+// Bytes sent or received, or -1 on failure; a send to a closed peer raises no signal.
+long sendLoopback(int fd, const void* data, size_t count);
+long receiveLoopback(int fd, void* buffer, size_t count);
+// Whether `fd` turns readable (or its peer closes) within `timeoutMs` milliseconds.
+bool waitLoopbackReadable(int fd, int timeoutMs);
+// Closes `fd`; with `reset`, the peer sees the connection reset instead of its end.
+void closeLoopback(int fd, bool reset = false);
 
 // A loopback listener that never accepts and whose backlog is already full, so a new
 // connection attempt gets no answer at all (its SYN is dropped) until the object dies.

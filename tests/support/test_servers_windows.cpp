@@ -48,7 +48,8 @@ std::string utf8(const std::filesystem::path& p) {
   return std::string(s.begin(), s.end());
 }
 
-// The host's name for a Windows path, from Wine; host paths ("/...") stay as they are.
+}  // namespace
+
 // Wine matches names without regard to case, so only an existing path is asked for: the
 // name of a file still to be made is appended to its folder's host name.
 std::string hostPath(const std::string& path) {
@@ -67,6 +68,8 @@ std::string hostPath(const std::string& path) {
   HeapFree(GetProcessHeap(), 0, unix);
   return out;
 }
+
+namespace {
 
 // One argument as a host program's command line takes it.
 std::wstring quoted(const std::string& arg) {
@@ -151,6 +154,41 @@ void ServerProcess::stop() {
   }
 }
 
+HostResult runOnHost(const std::string& script, std::chrono::seconds limit) {
+  TempDir work("host-run");
+  const std::string scriptFile = utf8(work.path() / "script.sh");
+  std::ofstream(std::filesystem::u8path(scriptFile), std::ios::binary) << script << "\n";
+  const std::string output = hostPath(utf8(work.path() / "output"));
+  const std::string status = hostPath(utf8(work.path() / "status"));
+  // The status file appears whole, once the script has ended.
+  std::ofstream(std::filesystem::u8path(utf8(work.path() / "run.sh")), std::ios::binary)
+      << "sh '" << hostPath(scriptFile) << "' >'" << output << "' 2>&1\n"
+      << "echo $? >'" << status << ".part'\nmv '" << status << ".part' '" << status << "'\n";
+  std::wstring line = quoted("/bin/sh") + L" " + quoted(hostPath(utf8(work.path() / "run.sh")));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
+    throw std::runtime_error("cannot start /bin/sh on the host");
+  }
+  if (info.hThread) CloseHandle(info.hThread);
+  if (info.hProcess) CloseHandle(info.hProcess);
+  HostResult result;
+  const auto deadline = Clock::now() + limit;
+  const std::string statusFile = utf8(work.path() / "status");
+  while (Clock::now() < deadline) {
+    const std::string text = fileText(statusFile);
+    if (!text.empty()) {
+      result.status = std::atoi(text.c_str());
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  result.output = fileText(utf8(work.path() / "output"));
+  return result;
+}
+
 FtpTestServer::FtpTestServer(std::filesystem::path root, bool knowsSize)
     : root_(std::move(root)), work_("ftpserver") {
   std::vector<std::string> argv{kPython,      supportScript("ftp_server.py"),
@@ -164,6 +202,22 @@ FtpTestServer::FtpTestServer(std::filesystem::path root, bool knowsSize)
 
 std::string FtpTestServer::log() const {
   return fileText(work_.file("server.log")) + fileText(work_.file("stderr.log"));
+}
+
+HttpTestServer::HttpTestServer(std::filesystem::path root)
+    : root_(std::move(root)), work_("httpserver") {
+  process_ = std::make_unique<ServerProcess>(
+      std::vector<std::string>{kPython, supportScript("http_server.py"), "--root",
+                               hostPath(utf8(root_)), "--record",
+                               hostPath(work_.file("requests.txt"))},
+      work_.file("stderr.log"));
+}
+
+std::vector<std::string> HttpTestServer::requests() const {
+  std::vector<std::string> lines;
+  std::istringstream in(fileText(work_.file("requests.txt")));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 int bindLoopback(int& port, int backlog) {
@@ -203,6 +257,37 @@ int refusedLoopbackPort() {
   int port = 0;
   closesocket(static_cast<SOCKET>(bindLoopback(port, -1)));
   return port;
+}
+
+int acceptLoopback(int listener) {
+  const SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+  if (s == INVALID_SOCKET) return -1;
+  const BOOL one = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  return static_cast<int>(s);
+}
+
+long sendLoopback(int fd, const void* data, size_t count) {
+  return send(static_cast<SOCKET>(fd), static_cast<const char*>(data), static_cast<int>(count), 0);
+}
+
+long receiveLoopback(int fd, void* buffer, size_t count) {
+  return recv(static_cast<SOCKET>(fd), static_cast<char*>(buffer), static_cast<int>(count), 0);
+}
+
+bool waitLoopbackReadable(int fd, int timeoutMs) {
+  WSAPOLLFD p{static_cast<SOCKET>(fd), POLLRDNORM, 0};
+  return WSAPoll(&p, 1, timeoutMs) > 0;
+}
+
+void closeLoopback(int fd, bool reset) {
+  if (fd < 0) return;
+  if (reset) {
+    const linger hard{1, 0};
+    setsockopt(static_cast<SOCKET>(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard),
+               sizeof hard);
+  }
+  closesocket(static_cast<SOCKET>(fd));
 }
 
 UnansweredListener::UnansweredListener() {
