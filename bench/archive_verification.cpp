@@ -30,8 +30,9 @@
 #include "backup/archive_verification.h"
 #include "backup/automatic_backup.h"
 #include "bench_support.h"
+#include "form/backup_workers.h"
+#include "form/form1.h"
 #include "platform/posix_event_loop.h"
-#include "shell/form1.h"
 #include "support/fakes.h"
 #include "support/program_process.h"
 
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
 
   // The archive and its record, as an automatic backup leaves them.
   s.BackupRunning.set(true);
-  dovra::Tauto(form, s.snapshot()).Execute();
+  dovra::Tauto(form.workerContext(), dovra::autoBackupHooks(form), s.snapshot()).Execute();
   loop.processEvents();
   const std::string archive = out.string() + "/ERP.zlib";
   const auto record = dovra::loadArchiveRecord(dovra::archiveRecordPath(archive));

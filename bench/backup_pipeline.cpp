@@ -24,8 +24,9 @@
 #include <vector>
 
 #include "backup/automatic_backup.h"
+#include "form/backup_workers.h"
+#include "form/form1.h"
 #include "platform/posix_event_loop.h"
-#include "shell/form1.h"
 #include "support/fakes.h"
 #include "support/program_process.h"
 
@@ -110,7 +111,7 @@ int main(int argc, char** argv) {
     s.BackupRunning.set(true);
     dovra::bench::resetPeakResident();
     const auto start = Clock::now();
-    dovra::Tauto(form, s.snapshot()).Execute();
+    dovra::Tauto(form.workerContext(), dovra::autoBackupHooks(form), s.snapshot()).Execute();
     job.seconds.push_back(dovra::bench::secondsSince(start));
     job.peakKb = std::max(job.peakKb, dovra::bench::peakResidentKb());
     loop.processEvents();

@@ -27,11 +27,12 @@
 #include <string>
 #include <vector>
 
-#include "backup/erp_connections.h"
 #include "bench_support.h"
+#include "firebird/erp_connections.h"
+#include "form/form1.h"
+#include "form/transfer_workers.h"
 #include "platform/clock.h"
 #include "platform/posix_event_loop.h"
-#include "shell/form1.h"
 #include "support/fakes.h"
 #include "support/firebird_env.h"
 #include "support/temp_dir.h"
@@ -112,7 +113,8 @@ int main(int argc, char** argv) {
             form.window().memoClear("mLog");
             dovra::bench::resetPeakResident();
             const auto start = Steady::now();
-            dovra::TFTP(form, state.snapshot()).Execute();
+            dovra::TFTP(form.workerContext(), dovra::erpAccess(form), form.IdFTP1, state.snapshot())
+                .Execute();
             ours = std::min(ours, dovra::bench::secondsSince(start));
             peakKb = std::max(peakKb, dovra::bench::peakResidentKb());
             const auto lines = form.window().memoLines("mLog");

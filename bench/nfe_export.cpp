@@ -26,11 +26,12 @@
 #include <string>
 #include <vector>
 
-#include "backup/erp_connections.h"
 #include "bench_support.h"
+#include "firebird/erp_connections.h"
+#include "form/form1.h"
+#include "form/transfer_workers.h"
 #include "platform/clock.h"
 #include "platform/posix_event_loop.h"
-#include "shell/form1.h"
 #include "support/fakes.h"
 #include "support/firebird_env.h"
 #include "support/temp_dir.h"
@@ -136,7 +137,8 @@ int main(int argc, char** argv) {
       emptyFolder(work.path() / "ftp");
       ::sync();
       const auto start = Steady::now();
-      dovra::TXML(form, state.snapshot()).Execute();
+      dovra::TXML(form.workerContext(), dovra::erpAccess(form), form.IdFTPNFE, state.snapshot())
+          .Execute();
       const double seconds = dovra::bench::secondsSince(start);
       const std::string unsent =
           dovra::test::queryValue(nfe, *env, "select count(*) from NFE where NFEFTP <> 'S'");

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "backup/ib_service.h"
+#include "firebird/ib_service.h"
 
 namespace {
 

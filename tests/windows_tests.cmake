@@ -19,7 +19,7 @@ add_library(dovra_test_support STATIC
   ${support}/test_servers_windows.cpp ${support}/fault_ftp_server.cpp
   ${support}/firebird_env.cpp)
 target_include_directories(dovra_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(dovra_test_support PUBLIC dovra_core gtest gmock)
+target_link_libraries(dovra_test_support PUBLIC dovra_everything gtest gmock)
 target_compile_definitions(dovra_test_support PUBLIC
   DOVRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   DOVRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
@@ -64,7 +64,7 @@ endfunction()
 # The sample ERP, made through the client as the Linux tests make it.
 add_library(dovra_sample_erp STATIC ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/sample_erp.cpp)
 target_include_directories(dovra_sample_erp PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(dovra_sample_erp PUBLIC dovra_core)
+target_link_libraries(dovra_sample_erp PUBLIC dovra_everything)
 target_link_libraries(dovra_test_support PUBLIC dovra_sample_erp)
 # Its maker as a Windows program, for scripts/demo-windows.
 add_executable(dovra-sample-erp ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/sample_erp_main.cpp)
@@ -79,8 +79,8 @@ dovra_windows_suite(platform
   platform/file_system_test.cpp
   platform/socket_test.cpp
   platform/windows_platform_test.cpp)
-dovra_windows_suite(shell
-  shell/cripto_test.cpp)
+dovra_windows_suite(core
+  core/cripto_test.cpp)
 dovra_windows_suite(scheduler
   scheduler/scheduler_test.cpp)
 dovra_windows_suite(archive
@@ -102,8 +102,8 @@ dovra_windows_suite(ftp
 # statements, service backups and what differs on Windows (names in the ANSI code page,
 # drive paths, the library looked for).
 dovra_windows_suite(database
-  backup/erp_database_test.cpp
-  backup/windows_client_test.cpp)
+  firebird/erp_database_test.cpp
+  firebird/windows_client_test.cpp)
 add_dependencies(database_tests wine_fbclient)
 # backupdovra.exe against the real server, pyftpdlib and the web stand-in: the jobs of a
 # day in an installation with accented Windows folders.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "shell/installation_setup.h"
+#include "core/installation_setup.h"
 
 namespace dovra {
 

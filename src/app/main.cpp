@@ -10,11 +10,11 @@
 #include "app/command_line.h"
 #include "app/desktop.h"
 #include "app/wiring.h"
+#include "form/form1.h"
 #include "headless/headless_program.h"
 #include "platform/process.h"
 #include "platform/termination_signals.h"
 #include "platform/text_codec.h"
-#include "shell/form1.h"
 
 static_assert(dovra::TForm1::kProgramVersion == DOVRA_PACKAGE_VERSION,
               "the package version is the program's version number");

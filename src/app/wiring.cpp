@@ -1,8 +1,8 @@
 #include "app/wiring.h"
 
-#include "backup/backup_workers.h"
-#include "shell/form1.h"
-#include "transfer/transfer_workers.h"
+#include "form/backup_workers.h"
+#include "form/form1.h"
+#include "form/transfer_workers.h"
 
 namespace dovra {
 

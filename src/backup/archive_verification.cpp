@@ -9,17 +9,17 @@
 #include "archive/stream.h"
 #include "backup/archive_record.h"
 #include "backup/backup_pass.h"
-#include "backup/erp_connections.h"
-#include "backup/ib_database.h"
-#include "backup/ib_service.h"
-#include "backup/service_target.h"
+#include "core/run_report.h"
+#include "core/window_model.h"
+#include "firebird/erp_connections.h"
+#include "firebird/ib_database.h"
+#include "firebird/ib_service.h"
+#include "firebird/service_target.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "shell/run_report.h"
-#include "shell/window_model.h"
 
 namespace dovra {
 namespace {

@@ -32,7 +32,7 @@
 #include <set>
 #include <string>
 
-#include "shell/run_state.h"
+#include "core/run_state.h"
 
 namespace dovra {
 

@@ -12,10 +12,9 @@
 #include "backup/archive_record.h"
 #include "backup/backup_pass.h"
 #include "backup/table_counts.h"
+#include "core/run_report.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
-#include "shell/form1.h"
-#include "shell/run_report.h"
 
 namespace dovra {
 namespace {
@@ -210,18 +209,18 @@ bool isDiskSpaceFailure(const std::exception_ptr& failure) {
 }  // namespace
 
 void Tauto::Execute() {
-  RunState& state = form_.state();
-  WindowModel& w = form_.window();
+  RunState& state = ctx_.state;
+  WindowModel& w = ctx_.window;
   state.BackupRunning.set(true);
   // Whatever happens, the run ends with the scheduler on and the flag clear.
   struct EndOfRun {
-    TForm1& form;
+    const WorkerContext& ctx;
+    const AutoBackupHooks& hooks;
     ~EndOfRun() {
-      TForm1* f = &form;
-      form.loop().post([f] { f->Timer1.setEnabled(true); });
-      form.state().BackupRunning.set(false);
+      if (hooks.resumeScheduler) ctx.loop.post(hooks.resumeScheduler);
+      ctx.state.BackupRunning.set(false);
     }
-  } endOfRun{form_};
+  } endOfRun{ctx_, hooks_};
   RunOutcome outcome(w, {.kind = RunReport::Kind::Backup, .backupKind = "automatic"});
   outcome.started();
   w.setLabel("lbArquivo", "");
@@ -233,7 +232,7 @@ void Tauto::Execute() {
   // The packer's progress shows once the server has written every file, as it did when
   // packing came after the backup.
   const auto progress = [this, passes](const CompressProgress&) {
-    if (passes->over()) form_.CompressionProgress();
+    if (passes->over() && hooks_.compressionProgress) hooks_.compressionProgress();
   };
   const auto logLine = [&w](const std::string& line) { w.memoAdd("MemoBackup", line); };
   std::vector<std::string> files;
@@ -333,7 +332,7 @@ void Tauto::Execute() {
   // the next run.
   if (!abandoned) removeBackupFiles(files);
 
-  w.setLabel("lbDataHora", formatBackupDateTime(form_.clock().now()));
+  w.setLabel("lbDataHora", formatBackupDateTime(ctx_.clock.now()));
   w.setLabel("lbDiretorio", s_.BackupFolder);
   w.memoClear("MemoBackup");
 }

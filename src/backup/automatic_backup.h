@@ -13,23 +13,37 @@
 // BackupRunning clear.
 #pragma once
 
+#include <functional>
+
 #include "backup/backup_pass.h"
-#include "shell/run_state.h"
+#include "core/run_state.h"
+#include "core/worker_context.h"
 
 namespace dovra {
 
-class TForm1;
+// What the automatic backup reaches besides the worker's context.
+struct AutoBackupHooks {
+  // The compressor's progress event, once the server has written every file. Any thread.
+  std::function<void()> compressionProgress;
+  // Switches the scheduler back on; posted to the main loop at the end of every run.
+  std::function<void()> resumeScheduler;
+};
 
 class Tauto {
  public:
   // `compressWorkers`: threads that deflate a large backup file (0: one per core).
-  Tauto(TForm1& form, const RunSettings& settings, unsigned compressWorkers = 0,
-        BackupPacking packing = {})
-      : form_(form), s_(settings), compressWorkers_(compressWorkers), packing_(packing) {}
+  Tauto(WorkerContext context, AutoBackupHooks hooks, const RunSettings& settings,
+        unsigned compressWorkers = 0, BackupPacking packing = {})
+      : ctx_(context),
+        hooks_(std::move(hooks)),
+        s_(settings),
+        compressWorkers_(compressWorkers),
+        packing_(packing) {}
   void Execute();
 
  private:
-  TForm1& form_;
+  WorkerContext ctx_;
+  AutoBackupHooks hooks_;
   const RunSettings& s_;
   unsigned compressWorkers_;
   BackupPacking packing_;

@@ -4,11 +4,11 @@
 #include <system_error>
 
 #include "archive/stream.h"
+#include "core/window_model.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
-#include "shell/window_model.h"
 
 namespace dovra {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "archive/growing_pack.h"
-#include "backup/ib_service.h"
-#include "backup/service_target.h"
+#include "firebird/ib_service.h"
+#include "firebird/service_target.h"
 
 namespace dovra {
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "shell/window_model.h"
+#include "core/window_model.h"
 
 class QTabWidget;
 class QLabel;

@@ -3,7 +3,7 @@
 
 #include <QStringList>
 
-#include "shell/dialogs.h"
+#include "core/dialogs.h"
 
 namespace dovra {
 

@@ -2,12 +2,12 @@
 
 #include <QApplication>
 
+#include "form/form1.h"
 #include "gui/main_window.h"
 #include "gui/qt_dialogs.h"
 #include "gui/qt_event_loop.h"
 #include "gui/tray.h"
 #include "platform/termination_signals.h"
-#include "shell/form1.h"
 
 namespace dovra {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "shell/window_model.h"
+#include "core/window_model.h"
 
 class QApplication;
 

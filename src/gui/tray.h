@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "shell/window_model.h"
+#include "core/window_model.h"
 
 class QMenu;
 class QAction;

@@ -1,7 +1,7 @@
 #include "headless/headless_front_end.h"
 
+#include "form/form1.h"
 #include "headless/json_line.h"
-#include "shell/form1.h"
 
 namespace dovra {
 namespace {

@@ -28,8 +28,8 @@
 #include <mutex>
 #include <string>
 
-#include "shell/dialogs.h"
-#include "shell/window_model.h"
+#include "core/dialogs.h"
+#include "core/window_model.h"
 
 namespace dovra {
 

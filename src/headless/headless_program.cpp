@@ -4,10 +4,10 @@
 #include <string>
 #include <thread>
 
+#include "form/form1.h"
 #include "headless/headless_front_end.h"
 #include "platform/posix_event_loop.h"
 #include "platform/termination_signals.h"
-#include "shell/form1.h"
 
 namespace dovra {
 

@@ -7,10 +7,10 @@
 
 #include <functional>
 
+#include "core/run_state.h"
+#include "core/window_model.h"
 #include "platform/clock.h"
 #include "scheduler/worker_launcher.h"
-#include "shell/run_state.h"
-#include "shell/window_model.h"
 
 namespace dovra {
 

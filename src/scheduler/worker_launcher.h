@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-#include "shell/run_state.h"
+#include "core/run_state.h"
 
 namespace dovra {
 

@@ -10,8 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "backup/erp_statements.h"
-#include "backup/fb_client.h"
+#include "core/run_report.h"
+#include "firebird/erp_statements.h"
+#include "firebird/fb_client.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file_handle.h"
@@ -20,8 +21,6 @@
 #include "platform/http_get.h"
 #include "platform/paths.h"
 #include "platform/xml_document.h"
-#include "shell/form1.h"
-#include "shell/run_report.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/maker_servers.h"
 
@@ -157,7 +156,8 @@ void recordUploadStart(const std::string& archivePath, const std::string& remote
   writeFileAtomically(uploadRecordPath(archivePath), text);
 }
 
-TFTP::TFTP(TForm1& form, RunSettings settings) : form_(form), settings_(std::move(settings)) {}
+TFTP::TFTP(WorkerContext context, ErpAccess erp, TIdFTP& ftp, RunSettings settings)
+    : ctx_(context), erp_(std::move(erp)), ftp_(ftp), settings_(std::move(settings)) {}
 
 void TFTP::Execute() {
   try {
@@ -168,8 +168,8 @@ void TFTP::Execute() {
 }
 
 void TFTP::run() {
-  ErpConnections& db = form_.erp();
-  WindowModel& window = form_.window();
+  ErpConnections& db = erp_();
+  WindowModel& window = ctx_.window;
   const auto log = [&window](const std::string& line) { window.memoAdd(kLog, line); };
 
   const std::string archive = settings_.BackupFolder + settings_.DatabaseBaseName + ".zlib";
@@ -186,11 +186,11 @@ void TFTP::run() {
     if ((last && last == serverToday) || !fileExists(archive)) return;
   }
 
-  RunningFlag running(form_.state().FtpRunning);
+  RunningFlag running(ctx_.state.FtpRunning);
   // Done once the archive is on the server under its final name; failed otherwise.
   RunOutcome outcome(window, {.kind = RunReport::Kind::Upload, .archive = archive});
   log("FTP começa");
-  TIdFTP& ftp = form_.IdFTP1;
+  TIdFTP& ftp = ftp_;
   std::unique_lock session(ftp.lock());
   ftp.CloseSession();
 
@@ -279,7 +279,7 @@ void TFTP::run() {
           db.Query1.Close();
           endTransaction(db);
         }
-        const std::string today = formatShortDate(form_.clock().now());
+        const std::string today = formatShortDate(ctx_.clock.now());
         for (const std::string& cnpj : cnpjs) {
           if (!cnpj.empty()) reportDate(trimText(cleanCnpj(cnpj)), today);
         }

@@ -39,17 +39,18 @@
 
 #include <string>
 
+#include "core/run_state.h"
+#include "core/worker_context.h"
+#include "firebird/erp_connections.h"
 #include "platform/file_handle.h"
-#include "shell/run_state.h"
+#include "transfer/ftp_session.h"
 
 namespace dovra {
-
-class TForm1;
 
 class TFTP {
  public:
   // `settings` is the launcher's copy of the settings, taken when the worker started.
-  TFTP(TForm1& form, RunSettings settings);
+  TFTP(WorkerContext context, ErpAccess erp, TIdFTP& ftp, RunSettings settings);
 
   // One run. Never throws: a failure that ends the run early leaves no log line, as the
   // worker's other early ends.
@@ -58,7 +59,9 @@ class TFTP {
  private:
   void run();
 
-  TForm1& form_;
+  WorkerContext ctx_;
+  ErpAccess erp_;
+  TIdFTP& ftp_;
   RunSettings settings_;
 };
 

@@ -9,14 +9,13 @@
 #include <string_view>
 #include <thread>
 
-#include "backup/erp_statements.h"
+#include "core/run_report.h"
+#include "firebird/erp_statements.h"
 #include "platform/error.h"
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "shell/form1.h"
-#include "shell/run_report.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/maker_servers.h"
 
@@ -279,7 +278,8 @@ class Uploader {
 
 }  // namespace
 
-TXML::TXML(TForm1& form, RunSettings settings) : form_(form), settings_(std::move(settings)) {}
+TXML::TXML(WorkerContext context, ErpAccess erp, TIdFTP& ftp, RunSettings settings)
+    : ctx_(context), erp_(std::move(erp)), ftp_(ftp), settings_(std::move(settings)) {}
 
 void TXML::Execute() {
   try {
@@ -290,8 +290,8 @@ void TXML::Execute() {
 }
 
 void TXML::run() {
-  ErpConnections& db = form_.erp();
-  WindowModel& window = form_.window();
+  ErpConnections& db = erp_();
+  WindowModel& window = ctx_.window;
 
   std::lock_guard nfe(db.banconfe.lock());
   if (db.tnfe.Active()) db.tnfe.Commit();
@@ -300,7 +300,7 @@ void TXML::run() {
   db.qnfe.Open();
   if (db.qnfe.Eof()) return;
 
-  RunningFlag running(form_.state().XmlRunning);
+  RunningFlag running(ctx_.state.XmlRunning);
   if (trimText(db.qnfe.FieldByName("NFENOTA").AsString()).empty()) {
     db.qnfe.Close();
     return;
@@ -315,7 +315,7 @@ void TXML::run() {
     if (db.TBanco.Active()) db.TBanco.Commit();
   }
 
-  TIdFTP& ftp = form_.IdFTPNFE;
+  TIdFTP& ftp = ftp_;
   std::unique_lock session(ftp.lock());
   SessionCloser closer(ftp);
   ftp.CloseSession();

@@ -29,16 +29,17 @@
 // documents are found and cleared when the run ends, on every path.
 #pragma once
 
-#include "shell/run_state.h"
+#include "core/run_state.h"
+#include "core/worker_context.h"
+#include "firebird/erp_connections.h"
+#include "transfer/ftp_session.h"
 
 namespace dovra {
-
-class TForm1;
 
 class TXML {
  public:
   // `settings` is the launcher's copy of the settings, taken when the worker started.
-  TXML(TForm1& form, RunSettings settings);
+  TXML(WorkerContext context, ErpAccess erp, TIdFTP& ftp, RunSettings settings);
 
   // One run. Never throws: a database failure ends the run without a log line.
   void Execute();
@@ -46,7 +47,9 @@ class TXML {
  private:
   void run();
 
-  TForm1& form_;
+  WorkerContext ctx_;
+  ErpAccess erp_;
+  TIdFTP& ftp_;
   RunSettings settings_;
 };
 

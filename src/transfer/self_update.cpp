@@ -7,7 +7,6 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "shell/form1.h"
 #include "transfer/maker_servers.h"
 #include "transfer/version_document.h"
 
@@ -20,8 +19,8 @@ constexpr const char* kUpdater = "Renovador.exe";
 
 }  // namespace
 
-void checkForUpdate(TForm1& form) {
-  RunState& state = form.state();
+void checkForUpdate(WorkerContext context, TIdFTP& ftp, const std::function<void()>& exitProgram) {
+  RunState& state = context.state;
   int32_t latest = state.ProgramVersion;
   try {
     latest = fetchPublishedVersion(webServerBaseUrl() + "/atl/atl_bkp.xml");
@@ -30,7 +29,6 @@ void checkForUpdate(TForm1& form) {
   }
   if (!(state.ProgramVersion < latest) || state.FtpRunning || state.XmlRunning) return;
 
-  TIdFTP& ftp = form.IdFTP1;
   std::unique_lock session(ftp.lock(), std::try_to_lock);
   if (!session.owns_lock()) return;
   ftp.CloseSession();
@@ -49,13 +47,13 @@ void checkForUpdate(TForm1& form) {
   }
   if (!fileExists(updater)) return;
 
-  form.window().setTrayIconVisible(false);
+  context.window.setTrayIconVisible(false);
   if (!startDetached(updater)) {
-    form.window().setTrayIconVisible(true);
+    context.window.setTrayIconVisible(true);
     return;
   }
   session.unlock();
-  form.Sair1Click();
+  exitProgram();
 }
 
 }  // namespace dovra

@@ -15,10 +15,14 @@
 // upload holds the session, the check ends as if FtpRunning were set.
 #pragma once
 
+#include <functional>
+
+#include "core/worker_context.h"
+#include "transfer/ftp_session.h"
+
 namespace dovra {
 
-class TForm1;
-
-void checkForUpdate(TForm1& form);
+// `ftp`: the upload session (IdFTP1); `exitProgram`: the exit sequence ("Sair").
+void checkForUpdate(WorkerContext context, TIdFTP& ftp, const std::function<void()>& exitProgram);
 
 }  // namespace dovra

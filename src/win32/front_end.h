@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "shell/window_model.h"
+#include "core/window_model.h"
 #include "win32/main_window.h"
 #include "win32/tray.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/window_model.h"
+#include "core/window_model.h"
 
 namespace dovra {
 

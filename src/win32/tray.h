@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/window_model.h"
+#include "core/window_model.h"
 
 namespace dovra {
 

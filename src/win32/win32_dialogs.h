@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "shell/dialogs.h"
+#include "core/dialogs.h"
 
 namespace dovra {
 

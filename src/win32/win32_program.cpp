@@ -1,8 +1,8 @@
 #include "win32/win32_program.h"
 
+#include "form/form1.h"
 #include "platform/clock.h"
 #include "platform/termination_signals.h"
-#include "shell/form1.h"
 #include "win32/front_end.h"
 #include "win32/win32_dialogs.h"
 #include "win32/win32_event_loop.h"

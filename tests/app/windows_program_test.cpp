@@ -114,7 +114,8 @@ TEST(WindowsProgram, SetupTakesAccentedArgumentsAsTyped) {
   const std::string settings = test::readFile(windows / L"Loja Tr\u00EAs.dvk");
   EXPECT_NE(settings.find("\r\nendereco=C:\\Dados A\xE7\xE3o\\ERP.FDB\r\n"), std::string::npos)
       << settings;
-  EXPECT_NE(settings.find("\r\nenderecobackup=C:\\C\xF3pia de Seguran\xE7" "a\\\r\n"),
+  EXPECT_NE(settings.find("\r\nenderecobackup=C:\\C\xF3pia de Seguran\xE7"
+                          "a\\\r\n"),
             std::string::npos)
       << settings;
 }

@@ -6,7 +6,8 @@
 
 #include "archive/archive_reader.h"
 #include "backup/automatic_backup.h"
-#include "shell/form_test_support.h"
+#include "form/backup_workers.h"
+#include "form/form_test_support.h"
 #include "support/firebird_env.h"
 
 namespace dovra::test {
@@ -39,7 +40,7 @@ class BackupFixture : public FormFixture {
   // Runs Tauto on this thread as the launcher would, then lets posted work run.
   void runAutomaticBackup() {
     ASSERT_TRUE(form->state().BackupRunning.tryClaim());
-    Tauto(*form, form->state().snapshot()).Execute();
+    Tauto(form->workerContext(), autoBackupHooks(*form), form->state().snapshot()).Execute();
     loop.processEvents();
   }
 

@@ -6,7 +6,8 @@
 #include "backup/backup_fixture.h"
 #include "backup/backup_pass.h"
 #include "backup/packing_thread.h"
-#include "backup/service_target.h"
+#include "firebird/service_target.h"
+#include "form/backup_workers.h"
 
 namespace dovra {
 namespace {
@@ -154,7 +155,9 @@ TEST_F(BackupFixture, WithoutFollowingTheCompleteFilesArePackedAfterTheBackup) {
   const TestErp sample(env);
   useErp(sample.erp(), folder());
   ASSERT_TRUE(form->state().BackupRunning.tryClaim());
-  Tauto(*form, form->state().snapshot(), 1, BackupPacking{false, {}}).Execute();
+  Tauto(form->workerContext(), autoBackupHooks(*form), form->state().snapshot(), 1,
+        BackupPacking{false, {}})
+      .Execute();
   loop.processEvents();
 
   const std::string archive = folder() + "ERP.zlib";

@@ -1,7 +1,7 @@
 // The manual backup and the backup-date override against the real server.
 #include "backup/backup_fixture.h"
 
-#include "backup/erp_connections.h"
+#include "firebird/erp_connections.h"
 #include "platform/text_codec.h"
 
 namespace dovra {

@@ -1,10 +1,10 @@
 // The sample ERP maker: identifier and settings files, size, and the program's command line.
 #include <gtest/gtest.h>
 
+#include "core/cripto.h"
 #include "fixtures/sample_erp.h"
 #include "platform/error.h"
 #include "platform/text_codec.h"
-#include "shell/cripto.h"
 #include "support/firebird_env.h"
 #include "support/program_process.h"
 #include "support/temp_dir.h"

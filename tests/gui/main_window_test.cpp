@@ -11,12 +11,12 @@
 #include <QTabWidget>
 #include <filesystem>
 
+#include "form/form1.h"
 #include "gui/main_window.h"
 #include "gui/qt_event_loop.h"
 #include "gui/qt_program.h"
 #include "gui/tray.h"
 #include "platform/ini_file.h"
-#include "shell/form1.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 #include "support/test_helpers.h"

@@ -2,7 +2,9 @@
 # The Debian package, driven through the real tools: cpack, dpkg-deb, systemd-analyze and,
 # as root, dpkg -i and the installed program.
 #
-#   package_test.sh contents BUILD   the package builds, with its files and dependencies
+#   package_test.sh contents BUILD   the packages build (backupdovra, whose dependencies
+#                                    hold no Qt or X library, and backupdovra-desktop), with
+#                                    their files and dependencies
 #   package_test.sh unit BUILD       systemd-analyze verify accepts the service unit
 #   package_test.sh install BUILD    installs it, runs the installed binaries, sets up an
 #                                    installation as the service user and starts from it,
@@ -23,6 +25,28 @@ make_package() {
   cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log" >&2; fail "cpack failed"; }
   deb=$(ls "$work"/out/backupdovra_*.deb)
+  desktop_deb=$(ls "$work"/out/backupdovra-desktop_*.deb)
+}
+
+# has_depends DEB NAME...: each NAME is one of the package's dependencies.
+has_depends() {
+  local deb=$1 depends
+  shift
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for d in "$@"; do
+    tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//' | grep -qxF "$d" ||
+      fail "$(dpkg-deb -f "$deb" Package) Depends lacks $d: $depends"
+  done
+}
+
+# has_files DEB PATH...: the package holds each PATH.
+has_files() {
+  local deb=$1
+  shift
+  dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' >"$work/files"
+  for f in "$@"; do
+    grep -qxF "$f" "$work/files" || fail "$(dpkg-deb -f "$deb" Package) lacks $f"
+  done
 }
 
 # verify prints every problem it finds (also unknown keys, which it only warns about), so
@@ -41,17 +65,19 @@ contents)
   version=$(dpkg-deb -f "$deb" Version)
   [ "$version" = "$("$build/backupdovra" --version | cut -d' ' -f2)" ] ||
     fail "package version $version is not the program's version"
-  depends=$(dpkg-deb -f "$deb" Depends)
-  for d in libfbclient2 libc6 libstdc++6 libqt6widgets6 libcurl4 libpugixml1v5 zlib1g; do
-    tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//' | grep -qxF "$d" ||
-      fail "Depends lacks $d: $depends"
-  done
-  dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' >"$work/files"
-  for f in ./usr/bin/backupdovra ./usr/bin/dovra-zlib ./usr/share/man/man1/backupdovra.1 \
-    ./usr/share/man/man1/dovra-zlib.1 "./usr/lib/systemd/system/backupdovra@.service" \
-    "./usr/share/backupdovra/BackUp Dovra.desktop"; do
-    grep -qxF "$f" "$work/files" || fail "package lacks $f"
-  done
+  has_depends "$deb" libfbclient2 libc6 libstdc++6 libcurl4 libpugixml1v5 zlib1g
+  # A server's package: nothing of Qt, X or a desktop.
+  if dpkg-deb -f "$deb" Depends | grep -Eio 'libqt[^,]*|libx[^,]*|libgl[^,]*|wayland[^,]*'; then
+    fail "backupdovra depends on a desktop library: $(dpkg-deb -f "$deb" Depends)"
+  fi
+  has_files "$deb" ./usr/bin/backupdovra ./usr/bin/dovra-zlib \
+    ./usr/share/man/man1/backupdovra.1 ./usr/share/man/man1/dovra-zlib.1 \
+    "./usr/lib/systemd/system/backupdovra@.service"
+  has_depends "$desktop_deb" libqt6widgets6 backupdovra
+  dpkg-deb -f "$desktop_deb" Depends | grep -qF "backupdovra (= $version)" ||
+    fail "backupdovra-desktop does not depend on this version of backupdovra"
+  has_files "$desktop_deb" ./usr/lib/backupdovra/backupdovra-desktop.so \
+    "./usr/share/backupdovra/BackUp Dovra.desktop"
   dpkg-deb -e "$deb" "$work/control"
   for s in postinst prerm; do
     [ -x "$work/control/$s" ] || fail "$s is not in the package"
@@ -83,11 +109,11 @@ install)
   id=PKGTEST$$
   home=/var/lib/backupdovra/$id
   cleanup() {
-    dpkg --purge backupdovra >/dev/null 2>&1 || true
+    dpkg --purge backupdovra-desktop backupdovra >/dev/null 2>&1 || true
     rm -rf "$home" "$work"
   }
   for _ in $(seq 60); do # another apt-get or dpkg may hold the lock for a while
-    if dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then break; fi
+    if dpkg -i "$deb" "$desktop_deb" >"$work/dpkg.log" 2>&1; then break; fi
     grep -q "lock" "$work/dpkg.log" || { cat "$work/dpkg.log" >&2; fail "dpkg -i"; }
     sleep 2
   done
@@ -131,6 +157,25 @@ install)
     fail "the program did not find the --setup files"
   fi
   [ "$status" -eq 0 ] || fail "SIGTERM did not end the program with 0 (status $status)"
+
+  # On a display the installed program opens its windows through the desktop package, and
+  # without that package it runs headless and says so.
+  tray_run() {
+    set +e
+    as_service env QT_QPA_PLATFORM=offscreen timeout -s TERM 4 /usr/bin/backupdovra \
+      </dev/null >"$work/tray.out" 2>"$work/tray.err"
+    set -e
+  }
+  tray_run
+  if grep -q "running headless" "$work/tray.err" || grep -q '"event"' "$work/tray.out"; then
+    cat "$work/tray.err" >&2
+    fail "the installed program did not load its desktop front end"
+  fi
+  dpkg -r backupdovra-desktop >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg -r"; }
+  tray_run
+  grep -q "backupdovra-desktop.so) is not installed; running headless" "$work/tray.err" &&
+    grep -q '"event":"hint"' "$work/tray.out" ||
+    { cat "$work/tray.err" >&2; fail "without the desktop package the program did not run headless"; }
   ;;
 *)
   fail "unknown mode $mode"

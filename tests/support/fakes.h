@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/dialogs.h"
 #include "platform/clock.h"
-#include "shell/dialogs.h"
 
 namespace dovra::test {
 

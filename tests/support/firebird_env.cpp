@@ -1,8 +1,8 @@
 #include "support/firebird_env.h"
-#include "backup/erp_connections.h"
-#include "backup/ib_database.h"
-#include "backup/ib_query.h"
-#include "backup/ib_service.h"
+#include "firebird/erp_connections.h"
+#include "firebird/ib_database.h"
+#include "firebird/ib_query.h"
+#include "firebird/ib_service.h"
 #include "support/test_servers.h"
 
 #ifdef _WIN32

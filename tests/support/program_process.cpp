@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "shell/cripto.h"
+#include "core/cripto.h"
 #include "support/temp_dir.h"
 
 extern char** environ;

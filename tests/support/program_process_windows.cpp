@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "shell/cripto.h"
+#include "core/cripto.h"
 #include "support/program_process.h"
 #include "support/temp_dir.h"
 

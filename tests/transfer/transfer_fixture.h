@@ -19,12 +19,13 @@
 #include <thread>
 #include <vector>
 
-#include "backup/erp_connections.h"
-#include "backup/ib_database.h"
-#include "backup/ib_query.h"
+#include "firebird/erp_connections.h"
+#include "firebird/ib_database.h"
+#include "firebird/ib_query.h"
+#include "form/form1.h"
+#include "form/transfer_workers.h"
 #include "platform/clock.h"
 #include "platform/posix_event_loop.h"
-#include "shell/form1.h"
 #include "support/fakes.h"
 #include "support/firebird_env.h"
 #include "support/temp_dir.h"
@@ -33,7 +34,6 @@
 #include "transfer/cnpj_folder.h"
 #include "transfer/daily_upload.h"
 #include "transfer/nfe_export.h"
-#include "transfer/transfer_workers.h"
 
 namespace dovra::test {
 
@@ -101,8 +101,13 @@ class TransferWindow : public ::testing::Test {
   static std::string company1Folder() { return cleanCnpj(*sampleCnpj(1, CnpjStyle::Formatted)); }
   fs::path uploadFolder(const std::string& folder) const { return dir.path() / "ftp" / folder; }
 
-  void runUpload() { TFTP(*form, form->state().snapshot()).Execute(); }
-  void runExport() { TXML(*form, form->state().snapshot()).Execute(); }
+  void runUpload() {
+    TFTP(form->workerContext(), erpAccess(*form), form->IdFTP1, form->state().snapshot()).Execute();
+  }
+  void runExport() {
+    TXML(form->workerContext(), erpAccess(*form), form->IdFTPNFE, form->state().snapshot())
+        .Execute();
+  }
 
   // The date reports received by the web server, in order.
   std::vector<std::string> reports() const {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/form1.h"
+#include "form/form1.h"
 #include "support/fakes.h"
 #include "win32/front_end.h"
 #include "win32/win32_event_loop.h"

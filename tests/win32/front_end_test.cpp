@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/window_model.h"
 #include "platform/text_codec.h"
-#include "shell/window_model.h"
 #include "win32/front_end.h"
 #include "win32/wide_text.h"
 #include "win32/win32_dialogs.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/window_model.h"
+#include "core/window_model.h"
 #include "win32/front_end.h"
 #include "win32/win32_event_loop.h"
 
