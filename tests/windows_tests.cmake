@@ -73,6 +73,7 @@ set_target_properties(dovra-sample-erp PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRO
 
 dovra_windows_suite(platform
   platform/clock_test.cpp
+  platform/event_loop_test.cpp
   platform/text_codec_test.cpp
   platform/ini_file_test.cpp
   platform/file_handle_test.cpp

@@ -1,19 +1,10 @@
 #include "backup/table_counts.h"
+#include "platform/trim.h"
 
 #include <charconv>
 #include <cstring>
 
 namespace dovra {
-namespace {
-
-std::string trimmed(const std::string& text, size_t from, size_t to) {
-  while (from < to && (text[from] == ' ' || text[from] == '\t')) ++from;
-  while (to > from && (text[to - 1] == ' ' || text[to - 1] == '\t' || text[to - 1] == '\r')) --to;
-  return text.substr(from, to - from);
-}
-
-}  // namespace
-
 TableCountReader::TableCountReader(Source source)
     : tableMarker_(source == Source::Backup ? "writing data for table "
                                             : "restoring data for table "),
@@ -21,7 +12,7 @@ TableCountReader::TableCountReader(Source source)
 
 void TableCountReader::line(const std::string& text) {
   if (const size_t at = text.find(tableMarker_); at != std::string::npos) {
-    table_ = trimmed(text, at + std::strlen(tableMarker_), text.size());
+    table_ = trimText(std::string_view(text).substr(at + std::strlen(tableMarker_)));
     if (!table_.empty()) counts_.emplace(table_, 0);
     return;
   }

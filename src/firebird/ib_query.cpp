@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/text_codec.h"
+#include "platform/trim.h"
 
 namespace dovra {
 namespace {
@@ -86,13 +87,6 @@ std::string formatScaled(int64_t value, int scale) {
   return negative ? "-" + digits : digits;
 }
 
-std::string trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -150,7 +144,7 @@ int64_t IbField::AsLargeInt() const {
       return integer_;
     case Kind::Text:
     case Kind::Blob: {
-      const std::string text = trimmed(bytes_);
+      const std::string text = trimText(bytes_);
       int64_t value = 0;
       const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
       if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) {
@@ -184,7 +178,7 @@ double IbField::AsFloat() const {
       return static_cast<double>(integer_);
     case Kind::Text:
     case Kind::Blob: {
-      const std::string text = trimmed(bytes_);
+      const std::string text = trimText(bytes_);
       double value = 0;
       const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
       if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) {

@@ -14,18 +14,12 @@
 #include "firebird/erp_statements.h"
 #include "form/form1.h"
 #include "platform/paths.h"
+#include "platform/trim.h"
 
 namespace dovra {
 namespace {
 
 using namespace settings_keys;
-
-std::string trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
 
 constexpr const char* kBoxCaption = "BackUp Dovra ";  // with its trailing blank
 
@@ -45,8 +39,8 @@ void TForm1::spbBackupClick() {
   try {
     const ProfileFile file = settingsFile(state_.InstallationId);
     if (file.sectionExists(kBackup)) {
-      manualFolder = trimmed(file.readString(kBackup, kCaminhoBkpManual));
-      extraFolder = trimmed(file.readString(kBackup, kCaminhoBkpManual2));
+      manualFolder = trimText(file.readString(kBackup, kCaminhoBkpManual));
+      extraFolder = trimText(file.readString(kBackup, kCaminhoBkpManual2));
     }
   } catch (...) {
     // Values not read stay empty.

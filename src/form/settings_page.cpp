@@ -7,19 +7,12 @@
 #include "form/form1.h"
 #include "platform/autostart.h"
 #include "platform/paths.h"
+#include "platform/trim.h"
 
 namespace dovra {
 namespace {
 
 using namespace settings_keys;
-
-std::string trimmed(const std::string& s) {
-  const auto blank = [](unsigned char c) { return c == ' ' || c == '\t' || c < 32; };
-  size_t b = 0, e = s.size();
-  while (b < e && blank(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && blank(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
 
 // A time edit's mask "!90:00;1;_": an optional digit, a digit, the colon, two digits.
 // An edit the operator changed must be complete before the focus may leave it.
@@ -100,7 +93,7 @@ void TForm1::pickFolder(const std::string& prompt, const std::string& edit,
   const std::string folder = directoryPart(*chosen);
   if (directoryExists(folder)) {
     window_.setEditText(edit, folder);
-    writeSetting(kBackup, key, trimmed(window_.editText(edit)));
+    writeSetting(kBackup, key, trimText(window_.editText(edit)));
   } else {
     dialogs_.messageBox("BackUp Dovra Informática", "Pasta inválida!", MessageIcon::Error,
                         MessageButtons::Ok);

@@ -10,6 +10,7 @@
 #include "form/form1.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
+#include "platform/trim.h"
 
 namespace dovra {
 
@@ -18,13 +19,6 @@ namespace {
 using namespace settings_keys;
 
 constexpr const char* kCaption = "BackUp Dovra Informática";
-
-std::string trimBlanks(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
 
 }  // namespace
 
@@ -41,7 +35,7 @@ std::string baseNameOf(const std::string& location) {
 }
 
 double readScheduleTime(const std::string& text, double current, double fallback) {
-  const std::string t = trimBlanks(text);
+  const std::string t = trimText(text);
   if (t.empty()) return current;
   return parseTimeOfDay(t).value_or(fallback);
 }
@@ -95,7 +89,7 @@ void TForm1::runStartSequence() {
   state_.FtpTime =
       readScheduleTime(file.readString(kBackup, kTempo3), state_.FtpTime, *parseTimeOfDay("12:00"));
   // Our own section: the archive check is on unless it says N.
-  const std::string verify = trimBlanks(file.readString(kBackupDovra, kVerificar));
+  const std::string verify = trimText(file.readString(kBackupDovra, kVerificar));
   state_.VerifyEnabled = !(verify == "N" || verify == "n");
 
   if (utf8Length(state_.BackupFolder) < 5) {
@@ -190,7 +184,7 @@ void TForm1::continueStartSequence() {
   ErpConnections& db = erp();
   {
     std::lock_guard lock(db.Banco.lock());
-    state_.XmlFolder = trimBlanks(firstRowText(db.Query1, erp::kSelectXmlFolder)) + "NFe/Xmls/Xmls";
+    state_.XmlFolder = trimText(firstRowText(db.Query1, erp::kSelectXmlFolder)) + "NFe/Xmls/Xmls";
 
     firstRowText(db.Query1, erp::kSelectCompanyNames);
     state_.CompanyText = utf8Left(db.Query1.Fields[0].AsString(), 30) + " - " +
@@ -213,8 +207,8 @@ void TForm1::continueStartSequence() {
   }
 
   state_.NfeEnabled = false;
-  if (trimBlanks(state_.NfeDatabasePath) != trimBlanks(state_.DatabasePath) &&
-      !trimBlanks(state_.NfeDatabasePath).empty()) {
+  if (trimText(state_.NfeDatabasePath) != trimText(state_.DatabasePath) &&
+      !trimText(state_.NfeDatabasePath).empty()) {
     state_.NfeEnabled = true;
     std::lock_guard lock(db.banconfe.lock());
     connectDatabase(db.banconfe, state_.NfeDatabasePath, state_.DbUser, state_.DbPassword);

@@ -9,7 +9,11 @@ QtEventLoop::QtEventLoop() = default;
 QtEventLoop::~QtEventLoop() = default;
 
 void QtEventLoop::post(Task task) {
-  QMetaObject::invokeMethod(&context_, std::move(task), Qt::QueuedConnection);
+  // One queued call runs every task waiting when it comes; the next post makes another.
+  if (tasks_.push(std::move(task))) {
+    QMetaObject::invokeMethod(
+        &context_, [this] { tasks_.runQueued(); }, Qt::QueuedConnection);
+  }
 }
 
 int QtEventLoop::startTimer(int intervalMs, Task onTick) {

@@ -1,5 +1,6 @@
-// EventLoop on Qt's own loop: posted tasks are queued calls on the application object,
-// timers are QTimers. The thread that creates it (the GUI thread) is the main thread.
+// EventLoop on Qt's own loop: posted tasks wait in the task queue, run by a queued call on
+// the loop's context object; timers are QTimers. The thread that creates it (the GUI
+// thread) is the main thread.
 #pragma once
 
 #include <QObject>
@@ -8,6 +9,7 @@
 #include <memory>
 
 #include "platform/event_loop.h"
+#include "platform/task_queue.h"
 
 namespace dovra {
 
@@ -30,6 +32,7 @@ class QtEventLoop final : public EventLoop {
     std::unique_ptr<QTimer> timer;
     std::shared_ptr<bool> running = std::make_shared<bool>(false);
   };
+  TaskQueue tasks_;  // before context_: its queued calls run the tasks
   QObject context_;
   std::map<int, Entry> timers_;
   int nextId_ = 1;

@@ -2,6 +2,7 @@
 
 #include "form/form1.h"
 #include "headless/json_line.h"
+#include "platform/trim.h"
 
 namespace dovra {
 namespace {
@@ -20,13 +21,6 @@ const char* iconName(MessageIcon icon) {
       break;
   }
   return "none";
-}
-
-std::string trimLine(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return s.substr(b, e - b);
 }
 
 }  // namespace
@@ -215,11 +209,11 @@ std::optional<std::string> HeadlessFrontEnd::browseFolder(const std::string& tit
 }
 
 void HeadlessFrontEnd::handleLine(const std::string& raw) {
-  const std::string line = trimLine(raw);
+  const std::string line = trimText(raw);
   if (line.empty() || line[0] == '#') return;
   const size_t space = line.find(' ');
   const std::string word = line.substr(0, space);
-  const std::string rest = space == std::string::npos ? "" : trimLine(line.substr(space + 1));
+  const std::string rest = space == std::string::npos ? "" : trimText(line.substr(space + 1));
   if (word == "answer") {
     answers_.push_back(rest);
     return;

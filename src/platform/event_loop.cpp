@@ -26,10 +26,9 @@ void Timer::setEnabled(bool on) {
 PosixEventLoop::PosixEventLoop() : mainThread_(std::this_thread::get_id()) {}
 
 void PosixEventLoop::post(Task task) {
-  {
-    std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
-  }
+  tasks_.push(std::move(task));
+  // Through the loop's lock, so that a loop about to wait sees the task or the wake-up.
+  { std::lock_guard lock(mutex_); }
   wake_.notify_one();
 }
 
@@ -49,16 +48,7 @@ void PosixEventLoop::stopTimer(int id) {
 
 PosixEventLoop::TimePoint PosixEventLoop::runReady() {
   // Tasks first, only those queued now: a task that posts another does not starve timers.
-  std::deque<Task> ready;
-  {
-    std::lock_guard lock(mutex_);
-    ready.swap(tasks_);
-  }
-  while (!ready.empty()) {
-    Task task = std::move(ready.front());
-    ready.pop_front();
-    task();
-  }
+  tasks_.runQueued();
   const auto now = std::chrono::steady_clock::now();
   std::vector<int> due;
   for (auto& [id, t] : timers_) {

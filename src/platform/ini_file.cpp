@@ -7,19 +7,10 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
+#include "platform/trim.h"
 
 namespace dovra {
 namespace {
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 unsigned char fold(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return c + 32;
@@ -38,16 +29,16 @@ bool sameName(std::string_view a, std::string_view b) {
 
 // The section name of a header line, or false when the line is not a header.
 bool headerName(std::string_view line, std::string_view& name) {
-  line = trim(line);
+  line = trimmedProfileView(line);
   if (line.empty() || line.front() != '[') return false;
   line.remove_prefix(1);
   const size_t close = line.find(']');
-  name = trim(close == std::string_view::npos ? line : line.substr(0, close));
+  name = trimmedProfileView(close == std::string_view::npos ? line : line.substr(0, close));
   return true;
 }
 
 bool isComment(std::string_view line) {
-  line = trim(line);
+  line = trimmedProfileView(line);
   return !line.empty() && (line.front() == ';' || line.front() == '#');
 }
 
@@ -56,13 +47,13 @@ bool keyValue(std::string_view line, std::string_view& key, size_t& valueOffset)
   if (isComment(line)) return false;
   const size_t eq = line.find('=');
   if (eq == std::string_view::npos) return false;
-  key = trim(line.substr(0, eq));
+  key = trimmedProfileView(line.substr(0, eq));
   valueOffset = eq + 1;
   return !key.empty();
 }
 
 std::string_view unquote(std::string_view v) {
-  v = trim(v);
+  v = trimmedProfileView(v);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
     v = v.substr(1, v.size() - 2);
   }
@@ -109,7 +100,7 @@ std::string IniDocument::lineEnding() const {
 }
 
 long IniDocument::findSection(std::string_view section) const {
-  const std::string_view wanted = trim(section);
+  const std::string_view wanted = trimmedProfileView(section);
   for (size_t i = 0; i < lines_.size(); ++i) {
     std::string_view name;
     if (headerName(content(lines_[i]), name) && sameName(name, wanted)) {
@@ -120,7 +111,7 @@ long IniDocument::findSection(std::string_view section) const {
 }
 
 long IniDocument::findKey(long h, std::string_view key) const {
-  const std::string_view wanted = trim(key);
+  const std::string_view wanted = trimmedProfileView(key);
   for (size_t i = static_cast<size_t>(h) + 1; i < lines_.size(); ++i) {
     std::string_view name;
     if (headerName(content(lines_[i]), name)) break;
@@ -180,10 +171,10 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
       for (size_t i = last + 1; i < lines_.size(); ++i) {
         std::string_view name;
         if (headerName(content(lines_[i]), name)) break;
-        if (!trim(content(lines_[i])).empty()) last = i;
+        if (!trimmedProfileView(content(lines_[i])).empty()) last = i;
       }
       const Line& l = lines_[last];
-      std::string insert = std::string(trim(key)) + "=" + v + eol;
+      std::string insert = std::string(trimmedProfileView(key)) + "=" + v + eol;
       size_t at = l.next;
       if (l.next == l.end) {  // last line of the file without a line ending
         insert = eol + insert;
@@ -194,7 +185,8 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
   } else {
     std::string add;
     if (!bytes_.empty() && bytes_.back() != '\n') add += eol;
-    add += "[" + std::string(trim(section)) + "]" + eol + std::string(trim(key)) + "=" + v + eol;
+    add += "[" + std::string(trimmedProfileView(section)) + "]" + eol +
+           std::string(trimmedProfileView(key)) + "=" + v + eol;
     bytes_ += add;
   }
   split();

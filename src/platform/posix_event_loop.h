@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "platform/task_queue.h"
 
 namespace dovra {
 
@@ -45,7 +46,7 @@ class PosixEventLoop final : public EventLoop {
   std::thread::id mainThread_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<Task> tasks_;
+  TaskQueue tasks_;
   std::map<int, TimerEntry> timers_;  // main thread only
   int nextTimerId_ = 1;
   bool exiting_ = false;

@@ -14,9 +14,6 @@ inline constexpr const char* kNoCnpjFolder = "autalizar_cnpj";
 // Removes every ".", then every "/", then every "-".
 std::string cleanCnpj(std::string_view cnpj);
 
-// Removes leading and trailing blanks and control characters (bytes up to 0x20).
-std::string trimText(std::string_view text);
-
 // The folder for a CNPJ text: trimmed; empty gives "autalizar_cnpj"; otherwise cleaned,
 // and a cleaned text of exactly "0" gives "autalizar_cnpj" too.
 std::string cnpjFolderName(std::string_view cnpj);

@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/http_get.h"
 #include "platform/paths.h"
+#include "platform/trim.h"
 #include "platform/xml_document.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/maker_servers.h"

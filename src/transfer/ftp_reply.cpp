@@ -6,14 +6,11 @@
 #include <regex>
 
 #include "platform/socket.h"
+#include "platform/trim.h"
 
 namespace dovra {
 
 namespace {
-
-bool isBlank(char c) {
-  return static_cast<unsigned char>(c) <= 0x20;
-}
 
 std::optional<int64_t> parseDecimal(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -28,16 +25,8 @@ std::optional<int64_t> parseDecimal(std::string_view text) {
 
 }  // namespace
 
-std::string trimBlanks(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && isBlank(text[begin])) ++begin;
-  while (end > begin && isBlank(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
 int parseReplyCode(std::string_view firstLine) {
-  std::string head = trimBlanks(firstLine.substr(0, 4));
+  std::string head = trimText(firstLine.substr(0, 4));
   if (!head.empty() && head.back() == '-') head.pop_back();
   if (head.empty()) return 0;
   for (char c : head) {
@@ -76,7 +65,7 @@ std::string PasvAddress::hostText() const {
 }
 
 std::optional<PasvAddress> parsePasvText(std::string_view textLine) {
-  std::string line = trimBlanks(textLine);
+  std::string line = trimText(textLine);
   std::string_view numbers;
   const size_t open = line.find('(');
   const size_t close = open == std::string::npos ? std::string::npos : line.find(')', open);
@@ -90,7 +79,7 @@ std::optional<PasvAddress> parsePasvText(std::string_view textLine) {
   std::vector<int> values;
   for (;;) {
     const size_t comma = numbers.find(',');
-    const auto field = trimBlanks(numbers.substr(0, comma));
+    const auto field = trimText(numbers.substr(0, comma));
     const auto value = parseDecimal(field);
     if (!value || *value < 0 || *value > 255 || field[0] == '+') return std::nullopt;
     values.push_back(static_cast<int>(*value));
@@ -143,7 +132,7 @@ int64_t parseSizeReply(const FtpReply& reply) {
     if (i) joined += "\r\n";
     joined += reply.text[i];
   }
-  std::string text = trimBlanks(joined);
+  std::string text = trimText(joined);
   const size_t blank = text.find(' ');
   if (blank != std::string::npos) text.erase(0, blank + 1);
   const auto value = parseDecimal(text);

@@ -18,9 +18,6 @@ struct FtpReply {
   std::vector<std::string> text;  // each line from its fifth character on
 };
 
-// Drops leading and trailing blanks and control characters (bytes up to 0x20).
-std::string trimBlanks(std::string_view text);
-
 // Code of a reply's first line: its first four characters, trimmed, less a trailing "-",
 // read as a decimal number; 0 when they are not one.
 int parseReplyCode(std::string_view firstLine);

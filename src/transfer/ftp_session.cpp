@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/trim.h"
 
 namespace dovra {
 
@@ -325,7 +326,7 @@ FtpReply TIdFTP::readReply() {
   try {
     FtpReplyAssembler assembler;
     for (;;) {
-      const std::string line = trimBlanks(readLine());
+      const std::string line = trimText(readLine());
       if (line.empty()) continue;
       if (assembler.addLine(line)) break;
     }

@@ -16,6 +16,7 @@
 #include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/trim.h"
 #include "transfer/cnpj_folder.h"
 #include "transfer/maker_servers.h"
 

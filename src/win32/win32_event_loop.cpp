@@ -48,10 +48,11 @@ LRESULT CALLBACK Win32EventLoop::windowProc(HWND hwnd, UINT message, WPARAM wPar
 }
 
 void Win32EventLoop::post(Task task) {
-  {
-    std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
-  }
+  tasks_.push(std::move(task));
+  wake();
+}
+
+void Win32EventLoop::wake() {
   if (!wakePending_.exchange(true)) {
     // A full message queue drops the wake-up: the next post tries again.
     if (!PostMessageW(hwnd_, kRunTasks, 0, 0)) wakePending_ = false;
@@ -59,28 +60,13 @@ void Win32EventLoop::post(Task task) {
 }
 
 void Win32EventLoop::runTasks() {
-  // Only the tasks queued now: a task that posts another does not hold the loop.
   wakePending_ = false;
-  std::deque<Task> ready;
-  {
-    std::lock_guard lock(mutex_);
-    ready.swap(tasks_);
-  }
-  while (!ready.empty()) {
-    Task task = std::move(ready.front());
-    ready.pop_front();
-    try {
-      task();
-    } catch (...) {
-      // The rest run later, in order, after the failure has been reported.
-      std::lock_guard lock(mutex_);
-      tasks_.insert(tasks_.begin(), std::make_move_iterator(ready.begin()),
-                    std::make_move_iterator(ready.end()));
-      if (!tasks_.empty() && !wakePending_.exchange(true)) {
-        if (!PostMessageW(hwnd_, kRunTasks, 0, 0)) wakePending_ = false;
-      }
-      throw;
-    }
+  try {
+    tasks_.runQueued();
+  } catch (...) {
+    // The rest run later, in order, after the failure has been reported.
+    if (!tasks_.empty()) wake();
+    throw;
   }
 }
 

@@ -12,14 +12,13 @@
 #include <windows.h>
 
 #include <atomic>
-#include <deque>
 #include <exception>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "platform/task_queue.h"
 
 namespace dovra {
 
@@ -52,14 +51,15 @@ class Win32EventLoop final : public EventLoop {
   };
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void runTasks();
+  // Posts the message that runs the queued tasks, unless one is on its way.
+  void wake();
   void tick(UINT_PTR id);
   void dispatch(MSG& msg);
   void rethrowPending();
 
   DWORD thread_;
   HWND hwnd_ = nullptr;
-  std::mutex mutex_;
-  std::deque<Task> tasks_;                // guarded by mutex_
+  TaskQueue tasks_;
   std::atomic<bool> wakePending_{false};  // a wake-up message is in the queue
   std::map<UINT_PTR, std::shared_ptr<TimerEntry>> timers_;
   UINT_PTR nextTimerId_ = 1;

@@ -28,11 +28,7 @@ TEST(CnpjFolder, FormattedTextsBecomeTheirDigitsAndNoUsableCnpjTheFallback) {
   }
   EXPECT_EQ(cnpjFolderName("00"), "00");
   EXPECT_EQ(cnpjFolderName("./-"), "");  // cleaned to nothing, but not "0"
-
-  // Trimming takes blanks and control characters.
-  EXPECT_EQ(trimText("\r\n 14 \n"), "14");
-  EXPECT_EQ(trimText("a b"), "a b");
-  EXPECT_EQ(trimText(""), "");
+  EXPECT_EQ(cnpjFolderName("\r\n 14.1 \n"), "141");
 }
 
 class UploadRecordTest : public ::testing::Test {
