@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "firebird/block_bytes.h"
 #include "firebird/ib_query.h"
 #include "firebird/sql_params.h"
 #include "platform/text_codec.h"
@@ -11,37 +12,11 @@ namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-std::string lowerName(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-bool isBlank(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
-}
-
 void addStringItem(std::string& block, char tag, const std::string& name, std::string_view value) {
   if (value.size() > 255) throw Exception("DPB value too long: " + name);
   block += tag;
   block += static_cast<char>(value.size());
   block.append(value);
-}
-
-// Reads a little-endian integer of `length` bytes.
-int64_t littleEndian(const char* p, size_t length) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < length; ++i) {
-    value |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-  }
-  // Sign-extend values shorter than 8 bytes.
-  if (length > 0 && length < 8 && (value >> (8 * length - 1)) & 1) {
-    value |= ~uint64_t{0} << (8 * length);
-  }
-  return static_cast<int64_t>(value);
 }
 
 }  // namespace

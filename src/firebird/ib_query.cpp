@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "firebird/block_bytes.h"
 #include "platform/text_codec.h"
 #include "platform/trim.h"
 
@@ -31,17 +32,6 @@ XSQLDA* allocateSqlda(std::vector<std::max_align_t>& storage, short columns) {
   da->sqln = columns;
   da->sqld = 0;
   return da;
-}
-
-int64_t littleEndian(const char* p, size_t length) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < length; ++i) {
-    value |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-  }
-  if (length > 0 && length < 8 && (value >> (8 * length - 1)) & 1) {
-    value |= ~uint64_t{0} << (8 * length);
-  }
-  return static_cast<int64_t>(value);
 }
 
 template <typename T>

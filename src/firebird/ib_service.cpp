@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 
+#include "firebird/block_bytes.h"
 #include "platform/text_codec.h"
 
 namespace dovra {
@@ -23,19 +24,6 @@ constexpr std::array<std::string_view, 13> kKnownSpbNames = {"sys_user_name",
                                                              "trusted_auth",
                                                              "trusted_role",
                                                              "expected_db"};
-
-std::string lowerName(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-bool isBlank(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
-}
 
 void addByte(std::string& block, int value) {
   block += static_cast<char>(value & 0xFF);
