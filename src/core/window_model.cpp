@@ -5,6 +5,45 @@
 #include "platform/text_codec.h"
 
 namespace dovra {
+namespace {
+
+// The described control `name`, of one of `kinds` when any are given; UnknownControl else.
+const ControlLayout& requireControl(const std::string& name, const char* what,
+                                    std::initializer_list<ControlKind> kinds = {}) {
+  const ControlLayout* c = window_layout::findControl(name);
+  const bool kindMatches =
+      c && (kinds.size() == 0 || std::find(kinds.begin(), kinds.end(), c->kind) != kinds.end());
+  if (!kindMatches) {
+    throw UnknownControl("the window has no " + std::string(what) + " called \"" + name + "\"");
+  }
+  return *c;
+}
+
+void requireLabel(const std::string& name) {
+  requireControl(name, "label", {ControlKind::Label});
+}
+
+void requireMemo(const std::string& name) {
+  requireControl(name, "memo", {ControlKind::Memo});
+}
+
+void requireEdit(const std::string& name) {
+  requireControl(name, "edit", {ControlKind::Edit, ControlKind::TimeEdit});
+}
+
+void requirePage(const std::string& name) {
+  if (!window_layout::findPage(name)) {
+    throw UnknownControl("the window has no page called \"" + name + "\"");
+  }
+}
+
+void requireMenuEntry(const std::string& name) {
+  if (!window_layout::findMenuEntry(name)) {
+    throw UnknownControl("the tray menu has no entry called \"" + name + "\"");
+  }
+}
+
+}  // namespace
 
 const char* colorName(LabelColor color) {
   switch (color) {
@@ -22,19 +61,15 @@ const char* colorName(LabelColor color) {
 
 WindowModel::WindowModel(EventLoop& loop) : loop_(loop) {
   // Design-time state of the window and the tray.
-  for (const char* hidden : {"SpeedButton4", "SpeedButton3", "SpeedButton12", "lbProgresso",
-                             "Gauge1", "memoRestore", "Panel1"}) {
-    controls_[hidden] = false;
+  for (const ControlLayout& c : window_layout::controls()) {
+    if (!*c.name) continue;
+    controls_[c.name] = !c.hidden;
+    if (c.kind == ControlKind::Label) labels_[c.name] = {c.caption, c.color};
+    if (c.kind == ControlKind::Radio) checks_[c.name] = c.has(look::kChecked);
   }
-  pages_ = {{"tbsbackup", true}, {"TabSheet3", false}, {"TabSheet4", true}};
-  labels_["lbProgresso"].text = "Progresso";
-  labels_["lbDecompress"].color = LabelColor::Blue;
-  labels_["lbStatusDecompres"].color = LabelColor::Blue;
-  for (const char* item : {"Mostrar1", "BackUpManual1", "Pararservico1", "N1", "Sair1"}) {
-    menuItems_[item] = true;
-  }
-  menuItems_["Atualizardata1"] = false;
-  checks_["rbLocal"] = true;
+  for (const PageLayout& p : window_layout::pages()) pages_[p.name] = !p.hidden;
+  activePage_ = window_layout::pages().front().name;
+  for (const MenuEntryLayout& m : window_layout::menu()) menuItems_[m.name] = !m.hidden;
 }
 
 void WindowModel::setObserver(UiObserver* observer) {
@@ -79,6 +114,7 @@ std::string WindowModel::caption() const {
 }
 
 void WindowModel::setLabel(const std::string& name, const std::string& text) {
+  requireLabel(name);
   LabelColor color;
   {
     std::lock_guard lock(mutex_);
@@ -90,6 +126,7 @@ void WindowModel::setLabel(const std::string& name, const std::string& text) {
 }
 
 void WindowModel::setLabel(const std::string& name, const std::string& text, LabelColor color) {
+  requireLabel(name);
   {
     std::lock_guard lock(mutex_);
     Label& l = label(name);
@@ -100,6 +137,7 @@ void WindowModel::setLabel(const std::string& name, const std::string& text, Lab
 }
 
 void WindowModel::setLabelColor(const std::string& name, LabelColor color) {
+  requireLabel(name);
   std::string text;
   {
     std::lock_guard lock(mutex_);
@@ -123,6 +161,7 @@ LabelColor WindowModel::labelColor(const std::string& name) const {
 }
 
 void WindowModel::memoAdd(const std::string& name, const std::string& line) {
+  requireMemo(name);
   {
     std::lock_guard lock(mutex_);
     memos_[name].push_back(line);
@@ -131,6 +170,7 @@ void WindowModel::memoAdd(const std::string& name, const std::string& line) {
 }
 
 void WindowModel::memoClear(const std::string& name) {
+  requireMemo(name);
   {
     std::lock_guard lock(mutex_);
     memos_[name].clear();
@@ -145,6 +185,7 @@ std::vector<std::string> WindowModel::memoLines(const std::string& name) const {
 }
 
 void WindowModel::setControlVisible(const std::string& name, bool visible) {
+  requireControl(name, "control");
   {
     std::lock_guard lock(mutex_);
     controls_[name] = visible;
@@ -159,6 +200,7 @@ bool WindowModel::controlVisible(const std::string& name) const {
 }
 
 void WindowModel::setPageVisible(const std::string& name, bool visible) {
+  requirePage(name);
   {
     std::lock_guard lock(mutex_);
     pages_[name] = visible;
@@ -173,6 +215,7 @@ bool WindowModel::pageVisible(const std::string& name) const {
 }
 
 void WindowModel::setActivePage(const std::string& name) {
+  requirePage(name);
   {
     std::lock_guard lock(mutex_);
     activePage_ = name;
@@ -186,11 +229,12 @@ std::string WindowModel::activePage() const {
 }
 
 bool WindowModel::editTakesTyping(const std::string& name) {
-  return name == "MaskEdit1" || name == "MaskEdit2" || name == "MaskEdit3";
+  return isTimeEdit(name);
 }
 
 bool WindowModel::isTimeEdit(const std::string& name) {
-  return name.rfind("MaskEdit", 0) == 0;
+  const ControlLayout* c = window_layout::findControl(name);
+  return c && c->kind == ControlKind::TimeEdit;
 }
 
 std::string WindowModel::timeEditText(const std::string& text) {
@@ -208,6 +252,7 @@ std::string WindowModel::timeEditText(const std::string& text) {
 
 bool WindowModel::setEditText(const std::string& name, const std::string& text, bool byUser) {
   if (byUser && !editTakesTyping(name)) return false;
+  requireEdit(name);
   const std::string shown = isTimeEdit(name) ? timeEditText(text) : text;
   {
     std::lock_guard lock(mutex_);
@@ -234,6 +279,7 @@ bool WindowModel::editModified(const std::string& name) const {
 }
 
 void WindowModel::abandonEditChanges(const std::string& name) {
+  requireEdit(name);
   std::string text;
   {
     std::lock_guard lock(mutex_);
@@ -247,6 +293,7 @@ void WindowModel::abandonEditChanges(const std::string& name) {
 }
 
 void WindowModel::setChecked(const std::string& name, bool on) {
+  requireControl(name, "radio button", {ControlKind::Radio});
   // The radio pair: checking one unchecks the other.
   const std::string other = name == "rbLocal" ? "rbRemoto" : name == "rbRemoto" ? "rbLocal" : "";
   {
@@ -426,6 +473,7 @@ bool WindowModel::menuAttached() const {
 }
 
 void WindowModel::setMenuItemVisible(const std::string& item, bool visible) {
+  requireMenuEntry(item);
   {
     std::lock_guard lock(mutex_);
     menuItems_[item] = visible;

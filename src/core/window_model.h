@@ -14,12 +14,14 @@
 #include <string>
 #include <vector>
 
+#include <stdexcept>
+
 #include "core/run_report.h"
+#include "core/window_layout.h"
 #include "platform/event_loop.h"
 
 namespace dovra {
 
-enum class LabelColor { Default, Highlight, Red, Blue };
 const char* colorName(LabelColor color);
 
 // Tray balloon icon kinds.
@@ -65,6 +67,16 @@ class UiObserver {
   virtual void onRunReport(const RunReport& /*report*/) {}  // main thread
 };
 
+// A write to a name the window's description (core/window_layout.h) does not have, or has
+// as another kind of control: a label, memo, edit, radio button, control, page or menu entry
+// spelt wrong. Thrown in every build rather than asserted: the suite runs optimised builds,
+// where an assert is gone, and in the field the handler's or worker's error path reports it
+// instead of the change silently going nowhere.
+class UnknownControl : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
 class WindowModel {
  public:
   // Design-time texts of the window and the tray.
@@ -74,6 +86,11 @@ class WindowModel {
   static constexpr size_t kBalloonTitleLength = 63;
   static constexpr size_t kBalloonTextLength = 255;
 
+  // Starts from the window's description: the controls and pages hidden at the start, the
+  // labels' design texts and colours, the radio button checked, the menu entries shown.
+  // Every write below takes only the names the description has, of the kind it writes
+  // (setLabel a label, memoAdd a memo, setControlVisible any named control, ...), and throws
+  // UnknownControl for any other; reads of an unknown name give the default.
   explicit WindowModel(EventLoop& loop);
   // The front end that renders the model. Main thread, before the first change.
   void setObserver(UiObserver* observer);
@@ -105,7 +122,8 @@ class WindowModel {
   bool setEditText(const std::string& name, const std::string& text, bool byUser = false);
   // Whether the operator can type into edit `name`: the time edits MaskEdit1 to MaskEdit3.
   // The folder edits Edit1, Edit2 and Edit4 are read-only (their pickers and "Limpar" set
-  // them) and Edit3 is disabled (only choosing an archive sets it).
+  // them) and Edit3 is disabled (only choosing an archive sets it). False for a name that
+  // is no edit.
   static bool editTakesTyping(const std::string& name);
   std::string editText(const std::string& name) const;
   bool editModified(const std::string& name) const;

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "core/cripto.h"
+#include "core/window_layout.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -150,32 +151,26 @@ void TForm1::registerHandlers() {
   };
 }
 
+std::vector<std::string> TForm1::handlerNames() const {
+  std::vector<std::string> names;
+  for (const auto& entry : handlers_) names.push_back(entry.first);
+  return names;
+}
+
 bool TForm1::handlerReachable(const std::string& name) const {
-  static const std::map<std::string, std::string> menuEntries = {
-      {"Mostrar1Click", "Mostrar1"},
-      {"BackUpManual1Click", "BackUpManual1"},
-      {"Pararservico1Click", "Pararservico1"},
-      {"Atualizardata1Click", "Atualizardata1"},
-      {"Sair1Click", "Sair1"}};
-  static const std::map<std::string, std::string> hiddenButtons = {
-      {"SpeedButton4Click", "SpeedButton4"},
-      {"SpeedButton3Click", "SpeedButton3"},
-      {"SpeedButton12Click", "SpeedButton12"}};
-  static const char* settingsPage[] = {
-      "TabSheet3Show",     "MaskEdit1Exit",     "MaskEdit2Exit",     "MaskEdit3Exit",
-      "rbLocalExit",       "rbRemotoExit",      "SpeedButton6Click", "SpeedButton1Click",
-      "SpeedButton8Click", "SpeedButton7Click", "SpeedButton2Click", "SpeedButton9Click",
-      "SpeedButton13Click"};
-  if (const auto it = menuEntries.find(name); it != menuEntries.end()) {
-    return window_.menuAttached() && window_.menuItemVisible(it->second);
+  const Command* command = findCommand(name);
+  if (!command || !hasHandler(name)) return false;
+  switch (command->reach) {
+    case Reach::ControlShown:
+      return window_.controlVisible(command->target);
+    case Reach::PageShown:
+      return window_.pageVisible(command->target);
+    case Reach::MenuEntryShown:
+      return window_.menuAttached() && window_.menuItemVisible(command->target);
+    case Reach::Always:
+      break;
   }
-  if (const auto it = hiddenButtons.find(name); it != hiddenButtons.end()) {
-    return window_.controlVisible(it->second);
-  }
-  for (const char* h : settingsPage) {
-    if (name == h) return window_.pageVisible("TabSheet3");
-  }
-  return hasHandler(name);
+  return true;
 }
 
 bool TForm1::runHandler(const std::string& name) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "backup/archive_verification.h"
 #include "backup/backup_pass.h"
@@ -46,12 +47,14 @@ class TForm1 {
   // guard and switches the scheduler on. A second instance ends the loop with status 2.
   void FormCreate();
 
-  // Runs the handler called `name` as a click would, when its control is reachable (menu
-  // entries once the menu is attached and the entry visible, hidden buttons once shown,
-  // the settings page once revealed). A failure the handler does not catch goes to the
-  // general error report. Returns false when no such handler exists or it is unreachable.
+  // Runs the handler called `name` as a click would, when the command table
+  // (core/window_layout.h) has it and says it is reachable now (menu entries once the menu
+  // is attached and the entry visible, hidden buttons once shown, the settings page once
+  // revealed). A failure the handler does not catch goes to the general error report.
+  // Returns false when no such handler exists or it is unreachable.
   bool runHandler(const std::string& name);
   bool hasHandler(const std::string& name) const { return handlers_.count(name) != 0; }
+  std::vector<std::string> handlerNames() const;
   bool handlerReachable(const std::string& name) const;
 
   // The general error report: an error box titled with the application title, the text

@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QWindowStateChangeEvent>
+#include <string_view>
 
 namespace dovra {
 namespace {
@@ -55,217 +56,162 @@ MainWindow::MainWindow(WindowModel& model, std::function<void(const std::string&
                            Qt::MSWindowsFixedSizeDialogHint),
       model_(model),
       run_(std::move(run)) {
-  setObjectName("Form1");
+  setObjectName(window_layout::kFormName);
   setWindowTitle(q(model.caption()));
-  setFixedSize(663, 308);
+  setFixedSize(window_layout::kClientWidth, window_layout::kClientHeight);
   pages_ = new QTabWidget(this);
-  pages_->setObjectName("PageControl1");
-  pages_->setGeometry(0, 0, 663, 308);
-  pages_->addTab(buildBackupPage(), "Backup");
-  pages_->addTab(buildSettingsPage(), "Configuração");
-  pages_->addTab(buildUnpackPage(), "Descompactar");
-  pages_->setTabVisible(1, false);
+  pages_->setObjectName(window_layout::kPageControlName);
+  pages_->setGeometry(0, 0, window_layout::kClientWidth, window_layout::kClientHeight);
+  for (const PageLayout& p : window_layout::pages()) {
+    auto* page = new QWidget;
+    page->setObjectName(p.name);
+    Groups groups;
+    for (const ControlLayout& c : window_layout::controls()) {
+      if (std::string_view(c.page) == p.name) build(page, groups, c);
+    }
+    pages_->addTab(page, q(p.caption));
+  }
+  for (int i = 0; i < pages_->count(); ++i) {
+    if (window_layout::pages()[static_cast<size_t>(i)].hidden) pages_->setTabVisible(i, false);
+  }
   connect(pages_, &QTabWidget::currentChanged, this, &MainWindow::pageIndexChanged);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
 }
 
-QLabel* MainWindow::label(QWidget* parent, const char* name, const QString& text, int x, int y,
-                          int w, int h) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(name);
-  if (w < 0) {
-    l->move(x, y);
-    l->adjustSize();
+void MainWindow::build(QWidget* page, Groups& groups, const ControlLayout& c) {
+  QWidget* parent = page;
+  QRect at(c.x, c.y, c.w, c.h);
+  for (auto g = groups.rbegin(); g != groups.rend(); ++g) {
+    const QRect frame(g->second->x, g->second->y, g->second->w, g->second->h);
+    if (frame.contains(at)) {
+      parent = g->first;
+      at.translate(-frame.topLeft());
+      break;
+    }
+  }
+  const std::string name = c.name;
+  QWidget* w = nullptr;
+  switch (c.kind) {
+    case ControlKind::Group: {
+      auto* group = new QGroupBox(q(c.caption), parent);
+      groups.emplace_back(group, &c);
+      w = group;
+      break;
+    }
+    case ControlKind::Caption:
+      w = new QLabel(q(c.caption), parent);
+      break;
+    case ControlKind::Label: {
+      auto* l = new QLabel(q(c.caption), parent);
+      if (c.has(look::kBold)) {
+        QFont f = l->font();
+        f.setBold(true);
+        l->setFont(f);
+      }
+      if (c.has(look::kLarge)) {
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        QFont f("Tahoma");
+        f.setBold(true);
+        f.setPixelSize(16);
+        l->setFont(f);
+      }
+      if (c.color != LabelColor::Default) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, colorOf(c.color, palette()));
+        l->setPalette(p);
+      }
+      if (c.trigger == Trigger::DoubleClick) {
+        l->installEventFilter(this);
+        doubleClicks_[l] = c.handler;
+      }
+      labels_[name] = l;
+      w = l;
+      break;
+    }
+    case ControlKind::Button: {
+      auto* b = new QPushButton(q(c.caption), parent);
+      if (c.has(look::kFolderIcon)) b->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+      const std::string handler = c.handler;
+      connect(b, &QPushButton::clicked, this, [this, handler] { run_(handler); });
+      w = b;
+      break;
+    }
+    case ControlKind::Edit:
+    case ControlKind::TimeEdit: {
+      auto* e = new QLineEdit(parent);
+      // A disabled edit is read-only as well: enabling it would not make it take typing.
+      e->setReadOnly(c.has(look::kReadOnly) || c.has(look::kDisabled));
+      if (c.has(look::kDisabled)) e->setEnabled(false);
+      if (c.kind == ControlKind::TimeEdit) {
+        // A masked time edit: an optional digit, a digit, the colon, two digits; "_" marks
+        // the places still blank. The model holds the text with blanks ("  :  " when empty).
+        e->setInputMask("09:99;_");
+        e->setText(QString::fromStdString(WindowModel::timeEditText("")));
+        e->installEventFilter(this);
+      }
+      edits_[name] = e;
+      w = e;
+      break;
+    }
+    case ControlKind::Memo: {
+      auto* m = new QPlainTextEdit(parent);
+      m->setReadOnly(true);
+      if (c.has(look::kNoWrap)) m->setLineWrapMode(QPlainTextEdit::NoWrap);
+      m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      if (c.trigger == Trigger::DoubleClick) {
+        m->viewport()->installEventFilter(this);
+        doubleClicks_[m->viewport()] = c.handler;
+      }
+      memos_[name] = m;
+      w = m;
+      break;
+    }
+    case ControlKind::Radio: {
+      auto* rb = new QRadioButton(q(c.caption), parent);
+      rb->setChecked(c.has(look::kChecked));
+      rb->installEventFilter(this);
+      connect(rb, &QRadioButton::toggled, this, [this, name](bool on) {
+        if (on) model_.setChecked(name, true);
+      });
+      radios_[name] = rb;
+      w = rb;
+      break;
+    }
+    case ControlKind::Gauge:
+      gauge_ = new QProgressBar(parent);
+      gauge_->setRange(0, 100);
+      gauge_->setValue(0);
+      w = gauge_;
+      break;
+    case ControlKind::Panel:
+      w = new QFrame(parent);
+      break;
+  }
+  if (c.has(look::kAutoSize)) {
+    w->move(at.topLeft());
+    w->adjustSize();
   } else {
-    l->setGeometry(x, y, w, h);
+    w->setGeometry(at);
   }
-  labels_[name] = l;
-  controls_[name] = l;
-  return l;
-}
-
-QPushButton* MainWindow::button(QWidget* parent, const char* name, const QString& text,
-                                const char* handler, int x, int y, int w, int h) {
-  auto* b = new QPushButton(text, parent);
-  b->setObjectName(name);
-  b->setGeometry(x, y, w, h);
-  const std::string h2 = handler;
-  connect(b, &QPushButton::clicked, this, [this, h2] { run_(h2); });
-  controls_[name] = b;
-  return b;
-}
-
-QLineEdit* MainWindow::edit(QWidget* parent, const char* name, int x, int y, int w, bool readOnly) {
-  auto* e = new QLineEdit(parent);
-  e->setObjectName(name);
-  e->setGeometry(x, y, w, 22);
-  e->setReadOnly(readOnly);
-  edits_[name] = e;
-  controls_[name] = e;
-  return e;
-}
-
-QWidget* MainWindow::buildBackupPage() {
-  auto* page = new QWidget;
-  page->setObjectName("tbsbackup");
-  auto* group = new QGroupBox(" Informações sobre o ultimo BackUp ", page);
-  group->setObjectName("GroupBox3");
-  group->setGeometry(6, 4, 384, 112);
-  const char* captions[] = {"Data/Hora ", "Diretório ", "Arquivo ", "Status "};
-  const char* values[] = {"lbDataHora", "lbDiretorio", "lbArquivo", "lbStatus"};
-  for (int i = 0; i < 4; ++i) {
-    auto* c = new QLabel(captions[i], group);
-    c->setGeometry(10, 22 + i * 22, 70, 18);
-    QLabel* v = label(group, values[i], "", 82, 22 + i * 22, 294, 18);
-    QFont f = v->font();
-    f.setBold(true);
-    v->setFont(f);
+  if (c.trigger == Trigger::Exit) exits_[name] = c.handler;
+  if (!name.empty()) {
+    w->setObjectName(q(name));
+    controls_[name] = w;
   }
-  button(page, "spbBackup", "Backup Manual", "spbBackupClick", 400, 10, 124, 40);
-  button(page, "SpeedButton5", "Sair", "SpeedButton5Click", 530, 10, 120, 40);
-  button(page, "SpeedButton4", "Backup", "SpeedButton4Click", 400, 56, 78, 24)->hide();
-  button(page, "SpeedButton3", "FTP", "SpeedButton3Click", 484, 56, 78, 24)->hide();
-  button(page, "SpeedButton12", "Atualiza", "SpeedButton12Click", 568, 56, 82, 24)->hide();
-  label(page, "lbProgresso", "Progresso", 400, 84, 250, 14)->hide();
-  gauge_ = new QProgressBar(page);
-  gauge_->setObjectName("Gauge1");
-  gauge_->setGeometry(400, 99, 250, 16);
-  gauge_->setRange(0, 100);
-  gauge_->setValue(0);
-  gauge_->hide();
-  controls_["Gauge1"] = gauge_;
-  QLabel* log = label(page, "Label8", "LOG", 8, 120);
-  log->installEventFilter(this);
-  auto* memo = new QPlainTextEdit(page);
-  memo->setObjectName("MemoBackup");
-  memo->setGeometry(6, 138, 646, 138);
-  memo->setReadOnly(true);
-  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memo->viewport()->installEventFilter(this);
-  memos_["MemoBackup"] = memo;
-  return page;
-}
-
-QWidget* MainWindow::buildSettingsPage() {
-  auto* page = new QWidget;
-  page->setObjectName("TabSheet3");
-  auto* schedule = new QGroupBox(" Programar BackUp automático ", page);
-  schedule->setGeometry(6, 2, 200, 52);
-  // A masked time edit: an optional digit, a digit, the colon, two digits; "_" marks the
-  // places still blank. The model holds the text with blanks ("  :  " when empty).
-  const auto timeEdit = [&](QWidget* parent, const char* name, int x) {
-    QLineEdit* e = edit(parent, name, x, 22, 56, false);
-    e->setInputMask("09:99;_");
-    e->setText(QString::fromStdString(WindowModel::timeEditText("")));
-    e->installEventFilter(this);
-    return e;
-  };
-  (new QLabel("1º", schedule))->setGeometry(8, 24, 18, 18);
-  timeEdit(schedule, "MaskEdit1", 26);
-  (new QLabel("2º", schedule))->setGeometry(100, 24, 18, 18);
-  timeEdit(schedule, "MaskEdit2", 118);
-  auto* ftp = new QGroupBox(" Hora FTP ", page);
-  ftp->setGeometry(212, 2, 86, 52);
-  timeEdit(ftp, "MaskEdit3", 14);
-  auto* place = new QGroupBox("Local/Remoto", page);
-  place->setGeometry(304, 2, 160, 52);
-  rbLocal_ = new QRadioButton("Local", place);
-  rbLocal_->setObjectName("rbLocal");
-  rbLocal_->setGeometry(10, 24, 64, 20);
-  rbLocal_->setChecked(true);
-  rbRemoto_ = new QRadioButton("Remoto", place);
-  rbRemoto_->setObjectName("rbRemoto");
-  rbRemoto_->setGeometry(80, 24, 74, 20);
-  for (QRadioButton* rb : {rbLocal_, rbRemoto_}) {
-    rb->installEventFilter(this);
-    connect(rb, &QRadioButton::toggled, this, [this, rb](bool on) {
-      if (on) model_.setChecked(s(rb->objectName()), true);
-    });
-  }
-  button(page, "SpeedButton13", "Inicia com o Windows", "SpeedButton13Click", 472, 12, 178, 34);
-
-  struct FolderRow {
-    const char* caption;
-    const char* edit;
-    const char* picker;
-    const char* pickHandler;
-    const char* clear;
-    const char* clearHandler;
-  };
-  const FolderRow rows[] = {
-      {"Caminho backup manual", "Edit1", "SpeedButton6", "SpeedButton6Click", "SpeedButton7",
-       "SpeedButton7Click"},
-      {"Cópia extra para (opcional)", "Edit4", "SpeedButton1", "SpeedButton1Click", "SpeedButton2",
-       "SpeedButton2Click"},
-      {"Caminho backup automático", "Edit2", "SpeedButton8", "SpeedButton8Click", "SpeedButton9",
-       "SpeedButton9Click"},
-  };
-  int y = 58;
-  for (const FolderRow& r : rows) {
-    (new QLabel(r.caption, page))->setGeometry(8, y, 300, 16);
-    edit(page, r.edit, 8, y + 16, 520, true);
-    button(page, r.picker, "...", r.pickHandler, 532, y + 16, 30, 22);
-    button(page, r.clear, "Limpar", r.clearHandler, 566, y + 16, 84, 22);
-    y += 42;
-  }
-  auto* log = new QPlainTextEdit(page);
-  log->setObjectName("mLog");
-  log->setGeometry(6, 186, 646, 90);
-  log->setReadOnly(true);
-  log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memos_["mLog"] = log;
-  return page;
-}
-
-QWidget* MainWindow::buildUnpackPage() {
-  auto* page = new QWidget;
-  page->setObjectName("TabSheet4");
-  label(page, "Label14", "Caminho arquivo compactado (zlib)", 8, 8);
-  QLineEdit* path = edit(page, "Edit3", 8, 26, 560, true);
-  path->setEnabled(false);
-  QPushButton* pick = button(page, "SpeedButton10", "", "SpeedButton10Click", 572, 25, 32, 24);
-  pick->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-  button(page, "SpeedButton11", "Descompactar", "SpeedButton11Click", 8, 58, 140, 32);
-  for (const auto& [name, x, w] :
-       {std::tuple{"lbDecompress", 156, 300}, std::tuple{"lbStatusDecompres", 462, 90}}) {
-    QLabel* l = label(page, name, "", x, 58, w, 32);
-    l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    QFont f("Tahoma");
-    f.setBold(true);
-    f.setPixelSize(16);
-    l->setFont(f);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    l->setPalette(p);
-  }
-  auto* restore = new QPlainTextEdit(page);
-  restore->setObjectName("memoRestore");
-  restore->setGeometry(6, 98, 646, 178);
-  restore->setReadOnly(true);
-  restore->setLineWrapMode(QPlainTextEdit::NoWrap);
-  restore->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  restore->hide();
-  memos_["memoRestore"] = restore;
-  controls_["memoRestore"] = restore;
-  auto* panel = new QFrame(page);
-  panel->setObjectName("Panel1");
-  panel->hide();
-  controls_["Panel1"] = panel;
-  return page;
+  if (c.hidden) w->hide();
 }
 
 void MainWindow::pageIndexChanged(int index) {
-  if (pages_->widget(index) && pages_->widget(index)->objectName() == "TabSheet3") {
-    run_("TabSheet3Show");
-  }
+  if (!pages_->widget(index)) return;
+  const PageLayout* page = window_layout::findPage(s(pages_->widget(index)->objectName()));
+  if (page && *page->showHandler) run_(page->showHandler);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonDblClick) {
-    if (watched == labels_["Label8"]) run_("Label8DblClick");
-    if (watched == memos_["MemoBackup"]->viewport()) run_("MemoBackupDblClick");
+    if (const auto it = doubleClicks_.find(watched); it != doubleClicks_.end()) run_(it->second);
   }
   const std::string name = s(watched->objectName());
   const auto timeEdit = WindowModel::isTimeEdit(name) ? edits_.find(name) : edits_.end();
@@ -280,11 +226,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const bool leaves = reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
     if (timeEdit != edits_.end() && leaves) {
       model_.setEditText(name, timeEditModelText(timeEdit->second), true);
-      run_(name + "Exit");
+      if (const auto exit = exits_.find(name); exit != exits_.end()) run_(exit->second);
       // A refused text keeps its mark: the focus goes back into the edit.
       if (model_.editModified(name)) timeEdit->second->setFocus(Qt::OtherFocusReason);
-    } else if (name == "rbLocal" || name == "rbRemoto") {
-      run_(name + "Exit");
+    } else if (const auto exit = exits_.find(name); exit != exits_.end() && radios_.count(name)) {
+      run_(exit->second);
     }
   }
   return QWidget::eventFilter(watched, event);
@@ -347,9 +293,16 @@ void MainWindow::apply(const UiEvent& e) {
       }
       break;
     case K::Radio: {
-      QRadioButton* rb = e.name == "rbLocal" ? rbLocal_ : rbRemoto_;
-      QRadioButton* other = rb == rbLocal_ ? rbRemoto_ : rbLocal_;
-      (e.flag ? rb : other)->setChecked(true);
+      const auto it = radios_.find(e.name);
+      if (it == radios_.end()) break;
+      // Unchecking one of the pair checks the other one of its group.
+      QRadioButton* target = it->second;
+      for (const auto& [name, other] : radios_) {
+        if (!e.flag && other != it->second && other->parent() == it->second->parent()) {
+          target = other;
+        }
+      }
+      target->setChecked(true);
       break;
     }
     case K::Gauge:

@@ -1,14 +1,16 @@
 // The main window "BackUp Dovra Informática": fixed 663 x 308 client area, no title-bar
 // buttons, centred, with the pages "Backup", "Configuração" (tab hidden until revealed)
-// and "Descompactar". Every control carries the program's name as its objectName. It
-// renders the window model's events and forwards the operator's actions to the form's
-// handlers by name. GUI thread only.
+// and "Descompactar", built from the window's description (core/window_layout.h); controls
+// inside a group box's frame are its children. Every control carries the program's name
+// as its objectName. It renders the window model's events and forwards the operator's
+// actions to the form's handlers by name. GUI thread only.
 #pragma once
 
 #include <QWidget>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/window_model.h"
 
@@ -19,6 +21,7 @@ class QLineEdit;
 class QRadioButton;
 class QProgressBar;
 class QPushButton;
+class QGroupBox;
 
 namespace dovra {
 
@@ -37,14 +40,10 @@ class MainWindow : public QWidget {
   void changeEvent(QEvent* event) override;
 
  private:
-  QWidget* buildBackupPage();
-  QWidget* buildSettingsPage();
-  QWidget* buildUnpackPage();
-  QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y, int w = -1,
-                int h = 16);
-  QPushButton* button(QWidget* parent, const char* name, const QString& text, const char* handler,
-                      int x, int y, int w, int h);
-  QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w, bool readOnly);
+  using Groups = std::vector<std::pair<QGroupBox*, const ControlLayout*>>;
+  // Makes the control `c` on `page`, inside the innermost group of `groups` whose frame
+  // holds it.
+  void build(QWidget* page, Groups& groups, const ControlLayout& c);
   void pageIndexChanged(int index);
 
   WindowModel& model_;
@@ -54,8 +53,9 @@ class MainWindow : public QWidget {
   std::map<std::string, QPlainTextEdit*> memos_;
   std::map<std::string, QLineEdit*> edits_;
   std::map<std::string, QWidget*> controls_;
-  QRadioButton* rbLocal_ = nullptr;
-  QRadioButton* rbRemoto_ = nullptr;
+  std::map<std::string, QRadioButton*> radios_;
+  std::map<std::string, std::string> exits_;            // control -> handler on leaving it
+  std::map<const QObject*, std::string> doubleClicks_;  // widget -> handler
   QProgressBar* gauge_ = nullptr;
   bool busy_ = false;
 };

@@ -59,21 +59,15 @@ QIcon Tray::programIcon() {
 Tray::Tray(WindowModel& model, std::function<void(const std::string&)> run)
     : model_(model), run_(std::move(run)) {
   menu_ = new QMenu;
-  const std::pair<const char*, const char*> entries[] = {{"Mostrar1", "Mostrar"},
-                                                         {"BackUpManual1", "BackUp manual"},
-                                                         {"Pararservico1", "Parar serviço"},
-                                                         {"Atualizardata1", "Atualizar data"},
-                                                         {"N1", "-"},
-                                                         {"Sair1", "Sair"}};
-  for (const auto& [name, caption] : entries) {
-    QAction* a = std::string(caption) == "-" ? menu_->addSeparator() : menu_->addAction(caption);
-    a->setObjectName(name);
-    a->setVisible(model_.menuItemVisible(name));
-    const std::string handler = std::string(name) + "Click";
-    if (std::string(caption) != "-") {
+  for (const MenuEntryLayout& entry : window_layout::menu()) {
+    QAction* a = entry.separator() ? menu_->addSeparator() : menu_->addAction(entry.caption);
+    a->setObjectName(entry.name);
+    a->setVisible(model_.menuItemVisible(entry.name));
+    if (!entry.separator()) {
+      const std::string handler = entry.handler;
       connect(a, &QAction::triggered, this, [this, handler] { run_(handler); });
     }
-    actions_[name] = a;
+    actions_[entry.name] = a;
   }
   clickTimer_.setSingleShot(true);
   connect(&clickTimer_, &QTimer::timeout, this, [this] { run_("CoolTrayIcon1Click"); });

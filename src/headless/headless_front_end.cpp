@@ -1,5 +1,6 @@
 #include "headless/headless_front_end.h"
 
+#include "core/window_layout.h"
 #include "form/form1.h"
 #include "headless/json_line.h"
 #include "platform/trim.h"
@@ -219,6 +220,11 @@ void HeadlessFrontEnd::handleLine(const std::string& raw) {
     return;
   }
   if (word == "check") {
+    const ControlLayout* radio = window_layout::findControl(rest);
+    if (!radio || radio->kind != ControlKind::Radio) {
+      writeLine(JsonLine("error").add("text", "unknown radio button: " + rest).str());
+      return;
+    }
     form_->window().setChecked(rest, true);
     return;
   }
@@ -231,10 +237,15 @@ void HeadlessFrontEnd::handleLine(const std::string& raw) {
     const size_t end = r.find(' ', p);
     const std::string name = r.substr(p, end == std::string::npos ? std::string::npos : end - p);
     const std::string text = end == std::string::npos ? "" : r.substr(end + 1);
+    const ControlLayout* edit = window_layout::findControl(name);
+    if (!edit || (edit->kind != ControlKind::Edit && edit->kind != ControlKind::TimeEdit)) {
+      writeLine(JsonLine("error").add("text", "unknown edit: " + name).str());
+      return;
+    }
     if (!form_->window().setEditText(name, text, true)) {
       writeLine(JsonLine("ignored")
                     .add("edit", name)
-                    .add("reason", name == "Edit3" ? "disabled" : "read-only")
+                    .add("reason", edit->has(look::kDisabled) ? "disabled" : "read-only")
                     .str());
     }
     return;

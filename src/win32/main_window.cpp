@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "win32/tray.h"
 #include "win32/wide_text.h"
@@ -13,8 +14,8 @@ namespace {
 
 constexpr wchar_t kFormClass[] = L"BackUpDovraForm";
 constexpr wchar_t kPageClass[] = L"BackUpDovraPage";
-constexpr int kClientWidth = 663;
-constexpr int kClientHeight = 308;
+constexpr int kClientWidth = window_layout::kClientWidth;
+constexpr int kClientHeight = window_layout::kClientHeight;
 constexpr int kFirstId = 1000;
 // Posted when the focus has left a control for another one of the window (wParam: index).
 constexpr UINT kLeftControl = WM_APP + 5;
@@ -108,10 +109,17 @@ Win32MainWindow::Win32MainWindow(WindowModel& model, std::function<void(const st
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId - 1)),
                       GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  controls_.push_back({.name = "PageControl1", .kind = Kind::Frame, .hwnd = tabs_});
-  buildBackupPage(makePage("tbsbackup", L"Backup"));
-  buildSettingsPage(makePage("TabSheet3", L"Configuração"));
-  buildUnpackPage(makePage("TabSheet4", L"Descompactar"));
+  controls_.push_back(
+      {.name = window_layout::kPageControlName, .kind = Kind::Frame, .hwnd = tabs_});
+  for (const PageLayout& p : window_layout::pages()) {
+    const HWND page = makePage(p);
+    ControlKind previous = ControlKind::Group;
+    for (const ControlLayout& c : window_layout::controls()) {
+      if (std::string_view(c.page) != p.name) continue;
+      build(page, c, previous);
+      previous = c.kind;
+    }
+  }
   loadModel();
 }
 
@@ -128,7 +136,8 @@ Win32MainWindow::~Win32MainWindow() {
   }
 }
 
-HWND Win32MainWindow::makePage(const char* name, const wchar_t* caption) {
+HWND Win32MainWindow::makePage(const PageLayout& layout) {
+  const std::wstring caption = wide(layout.caption);
   // The pages are siblings above the tab control, in its display area.
   RECT area{0, 0, kClientWidth, kClientHeight};
   TCITEMW item{};
@@ -137,13 +146,15 @@ HWND Win32MainWindow::makePage(const char* name, const wchar_t* caption) {
   SendMessageW(tabs_, TCM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   SendMessageW(tabs_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
   SendMessageW(tabs_, TCM_DELETEALLITEMS, 0, 0);
-  const HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, caption, WS_CHILD, area.left,
-                                    area.top, area.right - area.left, area.bottom - area.top, hwnd_,
-                                    nullptr, GetModuleHandleW(nullptr), nullptr);
+  const HWND page =
+      CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, caption.c_str(), WS_CHILD, area.left,
+                      area.top, area.right - area.left, area.bottom - area.top, hwnd_, nullptr,
+                      GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowPos(page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  pages_.push_back({.name = name, .caption = caption, .hwnd = page});
-  controls_.push_back({.name = name, .kind = Kind::Frame, .hwnd = page});
+  pages_.push_back(
+      {.name = layout.name, .caption = caption, .showHandler = layout.showHandler, .hwnd = page});
+  controls_.push_back({.name = layout.name, .kind = Kind::Frame, .hwnd = page});
   return page;
 }
 
@@ -166,121 +177,72 @@ Win32MainWindow::Control& Win32MainWindow::add(HWND page, const std::string& nam
   return c;
 }
 
-void Win32MainWindow::frame(HWND page, const std::string& name, const wchar_t* text, int x, int y,
-                            int w, int h) {
-  add(page, name, Kind::Frame, WC_BUTTONW, text, BS_GROUPBOX, 0, x, y, w, h);
-}
-
-void Win32MainWindow::caption(HWND page, const wchar_t* text, int x, int y, int w, int h) {
-  add(page, "", Kind::Caption, WC_STATICW, text, SS_LEFT | SS_NOPREFIX, 0, x, y, w, h);
-}
-
-void Win32MainWindow::label(HWND page, const char* name, const wchar_t* text, int x, int y, int w,
-                            int h, DWORD extra) {
-  add(page, name, Kind::Label, WC_STATICW, text, SS_LEFT | SS_NOPREFIX | extra, 0, x, y, w, h);
-}
-
-void Win32MainWindow::button(HWND page, const char* name, const wchar_t* text, const char* handler,
-                             int x, int y, int w, int h) {
-  add(page, name, Kind::Button, WC_BUTTONW, text, BS_PUSHBUTTON | WS_TABSTOP, 0, x, y, w, h)
-      .handler = handler;
-}
-
-void Win32MainWindow::edit(HWND page, const char* name, Kind kind, int x, int y, int w,
-                           DWORD extra) {
-  add(page, name, kind, WC_EDITW, L"", ES_AUTOHSCROLL | WS_TABSTOP | extra, WS_EX_CLIENTEDGE, x, y,
-      w, 22);
-}
-
-void Win32MainWindow::memo(HWND page, const char* name, int x, int y, int w, int h, DWORD extra) {
-  const Control& c =
-      add(page, name, Kind::Memo, WC_EDITW, L"",
-          ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP | extra,
-          WS_EX_CLIENTEDGE, x, y, w, h);
-  SendMessageW(c.hwnd, EM_SETLIMITTEXT, 0, 0);  // no 32 K limit on a long log
-}
-
-void Win32MainWindow::buildBackupPage(HWND page) {
-  frame(page, "GroupBox3", L" Informações sobre o ultimo BackUp ", 6, 4, 384, 112);
-  const wchar_t* captions[] = {L"Data/Hora ", L"Diretório ", L"Arquivo ", L"Status "};
-  const char* values[] = {"lbDataHora", "lbDiretorio", "lbArquivo", "lbStatus"};
-  for (int i = 0; i < 4; ++i) {
-    caption(page, captions[i], 16, 26 + i * 22, 70, 18);
-    label(page, values[i], L"", 88, 26 + i * 22, 294, 18);
-    SendMessageW(controls_.back().hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(bold_), FALSE);
+void Win32MainWindow::build(HWND page, const ControlLayout& c, ControlKind previous) {
+  // Radio buttons make a group of their own for the arrow keys: the first takes the tab
+  // stop, and the control after the last one starts the next group.
+  const bool radio = c.kind == ControlKind::Radio;
+  const DWORD group = radio == (previous != ControlKind::Radio) ? WS_GROUP : 0;
+  const std::wstring text = wide(c.caption);
+  Control* made = nullptr;
+  switch (c.kind) {
+    case ControlKind::Group:
+      made = &add(page, c.name, Kind::Frame, WC_BUTTONW, text, BS_GROUPBOX, 0, c.x, c.y, c.w, c.h);
+      break;
+    case ControlKind::Caption:
+      made = &add(page, "", Kind::Caption, WC_STATICW, text, SS_LEFT | SS_NOPREFIX, 0, c.x, c.y,
+                  c.w, c.h);
+      break;
+    case ControlKind::Label: {
+      DWORD style = SS_LEFT | SS_NOPREFIX;
+      if (c.trigger == Trigger::DoubleClick) style |= SS_NOTIFY;
+      if (c.has(look::kLarge)) style |= SS_SUNKEN | SS_CENTERIMAGE;
+      made = &add(page, c.name, Kind::Label, WC_STATICW, text, style, 0, c.x, c.y, c.w, c.h);
+      const HFONT font = c.has(look::kLarge) ? large_ : c.has(look::kBold) ? bold_ : nullptr;
+      if (font) SendMessageW(made->hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+      break;
+    }
+    case ControlKind::Button: {
+      // The folder picture when the shell gives one, "..." otherwise.
+      const bool icon = c.has(look::kFolderIcon) && folderIcon_;
+      const std::wstring shown = c.has(look::kFolderIcon) && !icon ? L"..." : text;
+      made = &add(page, c.name, Kind::Button, WC_BUTTONW, shown,
+                  BS_PUSHBUTTON | WS_TABSTOP | group | (icon ? BS_ICON : 0), 0, c.x, c.y, c.w, c.h);
+      if (icon) {
+        SendMessageW(made->hwnd, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
+      }
+      break;
+    }
+    case ControlKind::Edit:
+    case ControlKind::TimeEdit: {
+      DWORD style = ES_AUTOHSCROLL | WS_TABSTOP | group;
+      if (c.has(look::kReadOnly)) style |= ES_READONLY;
+      if (c.has(look::kDisabled)) style |= WS_DISABLED;
+      made = &add(page, c.name, c.kind == ControlKind::TimeEdit ? Kind::TimeEdit : Kind::Edit,
+                  WC_EDITW, L"", style, WS_EX_CLIENTEDGE, c.x, c.y, c.w, c.h);
+      break;
+    }
+    case ControlKind::Memo: {
+      DWORD style = ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP | group;
+      if (c.has(look::kNoWrap)) style |= WS_HSCROLL | ES_AUTOHSCROLL;
+      made = &add(page, c.name, Kind::Memo, WC_EDITW, L"", style, WS_EX_CLIENTEDGE, c.x, c.y, c.w,
+                  c.h);
+      SendMessageW(made->hwnd, EM_SETLIMITTEXT, 0, 0);  // no 32 K limit on a long log
+      break;
+    }
+    case ControlKind::Radio:
+      made = &add(page, c.name, Kind::Radio, WC_BUTTONW, text,
+                  BS_AUTORADIOBUTTON | (group ? WS_GROUP | WS_TABSTOP : 0), 0, c.x, c.y, c.w, c.h);
+      break;
+    case ControlKind::Gauge:
+      made = &add(page, c.name, Kind::Gauge, WC_STATICW, text, SS_OWNERDRAW | group, 0, c.x, c.y,
+                  c.w, c.h);
+      break;
+    case ControlKind::Panel:
+      made = &add(page, c.name, Kind::Panel, WC_STATICW, text, group, 0, c.x, c.y, c.w, c.h);
+      break;
   }
-  button(page, "spbBackup", L"Backup Manual", "spbBackupClick", 400, 10, 124, 40);
-  button(page, "SpeedButton5", L"Sair", "SpeedButton5Click", 530, 10, 120, 40);
-  button(page, "SpeedButton4", L"Backup", "SpeedButton4Click", 400, 56, 78, 24);
-  button(page, "SpeedButton3", L"FTP", "SpeedButton3Click", 484, 56, 78, 24);
-  button(page, "SpeedButton12", L"Atualiza", "SpeedButton12Click", 568, 56, 82, 24);
-  label(page, "lbProgresso", L"Progresso", 400, 84, 250, 14);
-  add(page, "Gauge1", Kind::Gauge, WC_STATICW, L"", SS_OWNERDRAW, 0, 400, 99, 250, 16);
-  label(page, "Label8", L"LOG", 8, 120, 30, 16, SS_NOTIFY);
-  memo(page, "MemoBackup", 6, 138, 646, 138, 0);
-}
-
-void Win32MainWindow::buildSettingsPage(HWND page) {
-  frame(page, "", L" Programar BackUp automático ", 6, 2, 200, 52);
-  caption(page, L"1º", 14, 26, 18, 18);
-  edit(page, "MaskEdit1", Kind::TimeEdit, 32, 24, 56, 0);
-  caption(page, L"2º", 106, 26, 18, 18);
-  edit(page, "MaskEdit2", Kind::TimeEdit, 124, 24, 56, 0);
-  frame(page, "", L" Hora FTP ", 212, 2, 86, 52);
-  edit(page, "MaskEdit3", Kind::TimeEdit, 226, 24, 56, 0);
-  frame(page, "", L"Local/Remoto", 304, 2, 160, 52);
-  add(page, "rbLocal", Kind::Radio, WC_BUTTONW, L"Local",
-      BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, 0, 314, 26, 64, 20);
-  add(page, "rbRemoto", Kind::Radio, WC_BUTTONW, L"Remoto", BS_AUTORADIOBUTTON, 0, 384, 26, 74, 20);
-  add(page, "SpeedButton13", Kind::Button, WC_BUTTONW, L"Inicia com o Windows",
-      BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP, 0, 472, 12, 178, 34)
-      .handler = "SpeedButton13Click";
-
-  struct FolderRow {
-    const wchar_t* caption;
-    const char* edit;
-    const char* picker;
-    const char* pickHandler;
-    const char* clear;
-    const char* clearHandler;
-  };
-  const FolderRow rows[] = {
-      {L"Caminho backup manual", "Edit1", "SpeedButton6", "SpeedButton6Click", "SpeedButton7",
-       "SpeedButton7Click"},
-      {L"Cópia extra para (opcional)", "Edit4", "SpeedButton1", "SpeedButton1Click", "SpeedButton2",
-       "SpeedButton2Click"},
-      {L"Caminho backup automático", "Edit2", "SpeedButton8", "SpeedButton8Click", "SpeedButton9",
-       "SpeedButton9Click"},
-  };
-  int y = 58;
-  for (const FolderRow& r : rows) {
-    caption(page, r.caption, 8, y, 300, 16);
-    edit(page, r.edit, Kind::Edit, 8, y + 16, 520, ES_READONLY);
-    button(page, r.picker, L"...", r.pickHandler, 532, y + 16, 30, 22);
-    button(page, r.clear, L"Limpar", r.clearHandler, 566, y + 16, 84, 22);
-    y += 42;
-  }
-  memo(page, "mLog", 6, 186, 646, 90, 0);
-}
-
-void Win32MainWindow::buildUnpackPage(HWND page) {
-  label(page, "Label14", L"Caminho arquivo compactado (zlib)", 8, 8, 300, 16);
-  edit(page, "Edit3", Kind::Edit, 8, 26, 560, WS_DISABLED);
-  add(page, "SpeedButton10", Kind::Button, WC_BUTTONW, folderIcon_ ? L"" : L"...",
-      BS_PUSHBUTTON | WS_TABSTOP | (folderIcon_ ? BS_ICON : 0), 0, 572, 25, 32, 24)
-      .handler = "SpeedButton10Click";
-  if (folderIcon_) {
-    SendMessageW(controls_.back().hwnd, BM_SETIMAGE, IMAGE_ICON,
-                 reinterpret_cast<LPARAM>(folderIcon_));
-  }
-  button(page, "SpeedButton11", L"Descompactar", "SpeedButton11Click", 8, 58, 140, 32);
-  for (const auto& [name, x, w] :
-       {std::tuple{"lbDecompress", 156, 300}, std::tuple{"lbStatusDecompres", 462, 90}}) {
-    label(page, name, L"", x, 58, w, 32, SS_SUNKEN | SS_CENTERIMAGE);
-    SendMessageW(controls_.back().hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(large_), FALSE);
-  }
-  memo(page, "memoRestore", 6, 98, 646, 178, WS_HSCROLL | ES_AUTOHSCROLL);
-  add(page, "Panel1", Kind::Panel, WC_STATICW, L"", 0, 0, 0, 0, 0, 0);
+  made->handler = c.handler;
+  made->trigger = c.trigger;
 }
 
 void Win32MainWindow::loadModel() {
@@ -418,7 +380,9 @@ void Win32MainWindow::selectPage(size_t index, bool notify) {
   const bool changed = index != current_;
   current_ = index;
   rebuildTabs();
-  if (notify && changed && pages_[current_].name == "TabSheet3") run_("TabSheet3Show");
+  if (notify && changed && !pages_[current_].showHandler.empty()) {
+    run_(pages_[current_].showHandler);
+  }
 }
 
 void Win32MainWindow::showWindow(bool visible, bool topmost) {
@@ -430,7 +394,7 @@ void Win32MainWindow::showWindow(bool visible, bool topmost) {
     ShowWindow(hwnd_, SW_SHOW);
     SetForegroundWindow(hwnd_);
     // The page on top is shown with the window: the settings page fills itself again.
-    if (!wasVisible && pages_[current_].name == "TabSheet3") run_("TabSheet3Show");
+    if (!wasVisible && !pages_[current_].showHandler.empty()) run_(pages_[current_].showHandler);
   } else {
     ShowWindow(hwnd_, SW_HIDE);
   }
@@ -485,7 +449,7 @@ void Win32MainWindow::leaveControl(Control& c) {
   if (c.kind == Kind::TimeEdit) {
     // An edit left untouched hands its text over unchanged, blanks included.
     if (c.typed) model_.setEditText(c.name, timeEditModelText(c.hwnd), true);
-    run_(c.name + "Exit");
+    run_(c.handler);
     // A refused text keeps its mark: the focus goes back into the edit. The control that
     // had just got the focus never really had it, so its own leaving is not reported.
     if (model_.editModified(c.name) && GetFocus() != c.hwnd) {
@@ -493,8 +457,8 @@ void Win32MainWindow::leaveControl(Control& c) {
       SetFocus(c.hwnd);
       refocusing_ = false;
     }
-  } else if (c.kind == Kind::Radio) {
-    run_(c.name + "Exit");
+  } else if (c.kind == Kind::Radio && c.trigger == Trigger::Exit) {
+    run_(c.handler);
   }
 }
 
@@ -552,9 +516,10 @@ LRESULT Win32MainWindow::handleControl(Control& c, UINT message, WPARAM wParam, 
       break;
     }
     case WM_LBUTTONDBLCLK:
-      if (c.name == "MemoBackup") {
+      if (c.trigger == Trigger::DoubleClick) {
+        const std::string handler = c.handler;
         const LRESULT r = CallWindowProcW(original, hwnd, message, wParam, lParam);
-        run_("MemoBackupDblClick");
+        run_(handler);
         return r;
       }
       break;
@@ -612,7 +577,9 @@ LRESULT Win32MainWindow::handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
           SendMessageW(c->hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED) {
         model_.setChecked(c->name, true);
       }
-      if (c->name == "Label8" && code == STN_DBLCLK) run_("Label8DblClick");
+      if (c->kind == Kind::Label && c->trigger == Trigger::DoubleClick && code == STN_DBLCLK) {
+        run_(c->handler);
+      }
       return 0;
     }
     case WM_NOTIFY: {

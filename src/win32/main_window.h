@@ -1,9 +1,10 @@
 // The main window "BackUp Dovra Informática" with plain Win32 controls: a fixed 663 x 308
 // client area, a single border, no title-bar buttons, centred on the screen, holding the
 // tab control PageControl1 with the pages "Backup", "Configuração" (its tab shown only
-// while the model has it visible) and "Descompactar". It is built from the window model's
-// current state, renders the model's events and forwards the operator's actions to the
-// form's handlers by name, as the Qt window does with the same captions and positions.
+// while the model has it visible) and "Descompactar". Its controls are made from the
+// window's description (core/window_layout.h), as the Qt window's are, and then filled
+// from the window model's current state; it renders the model's events and forwards the
+// operator's actions to the form's handlers by name.
 //
 // Closing or minimising the window runs the "Sair" button's handler (the window goes back
 // to the tray). The time edits MaskEdit1..3 keep their mask's form (blank places show as
@@ -48,8 +49,9 @@ class Win32MainWindow {
   enum class Kind { Frame, Caption, Label, Button, Edit, TimeEdit, Memo, Radio, Gauge, Panel };
   struct Control {
     std::string name;
-    std::string handler;  // run on a click
+    std::string handler;  // run on `trigger`
     Kind kind;
+    Trigger trigger = Trigger::None;
     HWND hwnd = nullptr;
     WNDPROC original = nullptr;  // the class's procedure of a subclassed control
     LabelColor color = LabelColor::Default;
@@ -58,6 +60,7 @@ class Win32MainWindow {
   struct Page {
     std::string name;
     std::wstring caption;
+    std::string showHandler;  // run when the page comes to the front
     HWND hwnd = nullptr;
     bool visible = true;
   };
@@ -68,21 +71,11 @@ class Win32MainWindow {
   LRESULT handleControl(Control& control, UINT message, WPARAM wParam, LPARAM lParam);
   bool timeEditKey(Control& control, UINT message, WPARAM wParam);
 
-  HWND makePage(const char* name, const wchar_t* caption);
+  HWND makePage(const PageLayout& layout);
   Control& add(HWND page, const std::string& name, Kind kind, const wchar_t* className,
                const std::wstring& text, DWORD style, DWORD exStyle, int x, int y, int w, int h);
-  void frame(HWND page, const std::string& name, const wchar_t* caption, int x, int y, int w,
-             int h);
-  void caption(HWND page, const wchar_t* text, int x, int y, int w, int h);
-  void label(HWND page, const char* name, const wchar_t* text, int x, int y, int w, int h,
-             DWORD extra = 0);
-  void button(HWND page, const char* name, const wchar_t* text, const char* handler, int x, int y,
-              int w, int h);
-  void edit(HWND page, const char* name, Kind kind, int x, int y, int w, DWORD extra);
-  void memo(HWND page, const char* name, int x, int y, int w, int h, DWORD extra);
-  void buildBackupPage(HWND page);
-  void buildSettingsPage(HWND page);
-  void buildUnpackPage(HWND page);
+  // Makes the control `c` on `page`; `previous` is the kind of the control made before it.
+  void build(HWND page, const ControlLayout& c, ControlKind previous);
   void loadModel();
 
   Control* find(const std::string& name);

@@ -11,17 +11,6 @@ constexpr wchar_t kClassName[] = L"BackUpDovraTray";
 constexpr UINT kIconId = 1;
 constexpr UINT_PTR kClickTimer = 1;
 
-struct MenuEntry {
-  const char* name;
-  const wchar_t* caption;  // nullptr: the separator
-};
-constexpr MenuEntry kMenu[] = {{"Mostrar1", L"Mostrar"},
-                               {"BackUpManual1", L"BackUp manual"},
-                               {"Pararservico1", L"Parar serviço"},
-                               {"Atualizardata1", L"Atualizar data"},
-                               {"N1", nullptr},
-                               {"Sair1", L"Sair"}};
-
 DWORD infoFlags(BalloonIcon icon) {
   switch (icon) {
     case BalloonIcon::Information:
@@ -180,7 +169,7 @@ void Win32Tray::hideBalloon() {
 std::vector<std::string> Win32Tray::menuEntries() const {
   std::vector<std::string> entries;
   if (!model_.menuAttached()) return entries;
-  for (const MenuEntry& entry : kMenu) {
+  for (const MenuEntryLayout& entry : window_layout::menu()) {
     if (model_.menuItemVisible(entry.name)) entries.emplace_back(entry.name);
   }
   return entries;
@@ -191,13 +180,11 @@ void Win32Tray::popupMenu() {
   if (entries.empty()) return;
   const HMENU menu = CreatePopupMenu();
   for (size_t i = 0; i < entries.size(); ++i) {
-    for (const MenuEntry& entry : kMenu) {
-      if (entries[i] != entry.name) continue;
-      if (entry.caption) {
-        AppendMenuW(menu, MF_STRING, i + 1, entry.caption);
-      } else {
-        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-      }
+    const MenuEntryLayout* entry = window_layout::findMenuEntry(entries[i]);
+    if (entry->separator()) {
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    } else {
+      AppendMenuW(menu, MF_STRING, i + 1, wide(entry->caption).c_str());
     }
   }
   POINT at{};
@@ -208,7 +195,9 @@ void Win32Tray::popupMenu() {
       menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, hwnd_, nullptr));
   PostMessageW(hwnd_, WM_NULL, 0, 0);
   DestroyMenu(menu);
-  if (chosen >= 1 && chosen <= entries.size()) run_(entries[chosen - 1] + "Click");
+  if (chosen >= 1 && chosen <= entries.size()) {
+    run_(window_layout::findMenuEntry(entries[chosen - 1])->handler);
+  }
 }
 
 void Win32Tray::iconMessage(UINT mouseMessage) {

@@ -123,6 +123,11 @@ TEST(HeadlessProgram, HandlersComeInOnStandardInputAndSigtermRunsTheExitSequence
   EXPECT_GE(p.waitFor({"\"event\":\"ignored\"", "\"handler\":\"Sair1Click\""}), 0);
   p.send("NoSuchHandler");
   EXPECT_GE(p.waitFor({"\"event\":\"error\"", "unknown handler: NoSuchHandler"}), 0);
+  // Names the window does not have are refused as such, not as read-only.
+  p.send("set MaskEdit9 07:45");
+  EXPECT_GE(p.waitFor({"\"event\":\"error\"", "unknown edit: MaskEdit9"}), 0);
+  p.send("check rbLocal2");
+  EXPECT_GE(p.waitFor({"\"event\":\"error\"", "unknown radio button: rbLocal2"}), 0);
   p.send("MemoBackupDblClick");
   EXPECT_GE(p.waitFor({"{\"event\":\"page\",\"name\":\"TabSheet3\",\"visible\":true}"}), 0);
   p.send("Label8DblClick");

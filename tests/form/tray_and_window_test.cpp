@@ -1,6 +1,8 @@
 #include "form/form_test_support.h"
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 
 namespace dovra {
 namespace {
@@ -57,9 +59,73 @@ TEST_F(FormFixture, BalloonsAreCutToTheirLimits) {
   EXPECT_EQ(b.icon, BalloonIcon::Error);
 }
 
-TEST_F(FormFixture, HiddenPagesAndButtonsAreRevealedByDoubleClicksAndStay) {
-  EXPECT_FALSE(form->runHandler("SpeedButton4Click"));
-  EXPECT_FALSE(form->runHandler("TabSheet3Show"));
+// Which handler needs what to show before a click reaches it: nothing is run while it
+// does not show (runHandler refuses it), and once the double-click, the menu or the model
+// shows it, it stays reachable.
+TEST_F(FormFixture, HandlersAreReachableOnlyOnceWhatCarriesThemShows) {
+  struct Case {
+    const char* handler;
+    std::function<void(TForm1&)> reveal;  // nullptr: reachable from the start
+  };
+  const auto viaLog = [](TForm1& f) { f.Label8DblClick(); };
+  const auto viaMemo = [](TForm1& f) { f.MemoBackupDblClick(); };
+  const auto viaMenu = [](TForm1& f) { f.window().setMenuAttached(true); };
+  const Case cases[] = {
+      {"SpeedButton4Click", viaLog},
+      {"SpeedButton3Click", viaLog},
+      {"SpeedButton12Click", viaLog},
+      {"TabSheet3Show", viaMemo},
+      {"MaskEdit1Exit", viaMemo},
+      {"MaskEdit3Exit", viaMemo},
+      {"rbRemotoExit", viaMemo},
+      {"SpeedButton6Click", viaMemo},
+      {"SpeedButton9Click", viaMemo},
+      {"SpeedButton13Click", viaMemo},
+      {"Mostrar1Click", viaMenu},
+      {"Sair1Click", viaMenu},
+      {"BackUpManual1Click", viaMenu},
+      {"Atualizardata1Click",
+       [](TForm1& f) {
+         f.window().setMenuAttached(true);
+         f.window().setMenuItemVisible("Atualizardata1", true);
+       }},
+      {"spbBackupClick", nullptr},
+      {"SpeedButton5Click", nullptr},
+      {"Label8DblClick", nullptr},
+      {"SpeedButton11Click", nullptr},
+      {"CoolTrayIcon1DblClick", nullptr},
+      {"Timer1Timer", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.handler);
+    form = std::make_unique<TForm1>(loop, dialogs, clock);
+    form->timerInicia.setEnabled(false);
+    form->Timer3.setEnabled(false);
+    ASSERT_TRUE(form->hasHandler(c.handler));
+    if (!c.reveal) {
+      EXPECT_TRUE(form->handlerReachable(c.handler));
+      continue;
+    }
+    EXPECT_FALSE(form->runHandler(c.handler));
+    c.reveal(*form);
+    EXPECT_TRUE(form->handlerReachable(c.handler));
+  }
+  // A menu entry hidden again is out of reach again; a name nobody answers to never is.
+  form->window().setMenuAttached(true);
+  form->window().setMenuItemVisible("Atualizardata1", false);
+  EXPECT_FALSE(form->runHandler("Atualizardata1Click"));
+  EXPECT_FALSE(form->runHandler("Label9DblClick"));
+}
+
+TEST_F(FormFixture, TheCommandTableNamesEveryHandlerOfTheFormAndNoOther) {
+  std::vector<std::string> table;
+  for (const Command& c : commands()) table.push_back(c.handler);
+  std::sort(table.begin(), table.end());
+  EXPECT_EQ(std::adjacent_find(table.begin(), table.end()), table.end()) << "a name twice";
+  EXPECT_EQ(table, form->handlerNames());
+}
+
+TEST_F(FormFixture, RevealedPagesAndButtonsStayAndThePageIsNotSelected) {
   form->MemoBackupDblClick();
   form->Label8DblClick();
   EXPECT_TRUE(form->window().pageVisible("TabSheet3"));

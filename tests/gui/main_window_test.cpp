@@ -2,15 +2,19 @@
 // and the tray stand-in, driven through the same form as the program.
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <filesystem>
 
+#include "core/window_layout.h"
 #include "form/form1.h"
 #include "gui/main_window.h"
 #include "gui/qt_event_loop.h"
@@ -79,6 +83,145 @@ TEST_F(QtWindowTest, WindowHasItsCaptionSizePagesAndNamedControls) {
   EXPECT_NE(find<QProgressBar>("Gauge1"), nullptr);
   EXPECT_NE(find<QPlainTextEdit>("MemoBackup"), nullptr);
   EXPECT_NE(find<QPlainTextEdit>("mLog"), nullptr);
+}
+
+// What the window's description says, read back from the widgets of a page: the page's
+// own children and those of its group boxes, in page coordinates.
+struct Built {
+  std::string name, caption, kind;
+  QRect geometry;
+  bool hidden;
+};
+
+std::string kindOf(const QWidget* w) {
+  if (qobject_cast<const QGroupBox*>(w)) return "group";
+  if (qobject_cast<const QPushButton*>(w)) return "button";
+  if (qobject_cast<const QRadioButton*>(w)) return "radio";
+  if (const auto* e = qobject_cast<const QLineEdit*>(w)) {
+    return e->inputMask().isEmpty() ? "edit" : "time edit";
+  }
+  if (qobject_cast<const QPlainTextEdit*>(w)) return "memo";
+  if (qobject_cast<const QProgressBar*>(w)) return "gauge";
+  if (qobject_cast<const QLabel*>(w)) return w->objectName().isEmpty() ? "caption" : "label";
+  return "panel";
+}
+
+std::string kindOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Group:
+      return "group";
+    case ControlKind::Caption:
+      return "caption";
+    case ControlKind::Label:
+      return "label";
+    case ControlKind::Button:
+      return "button";
+    case ControlKind::Edit:
+      return "edit";
+    case ControlKind::TimeEdit:
+      return "time edit";
+    case ControlKind::Memo:
+      return "memo";
+    case ControlKind::Radio:
+      return "radio";
+    case ControlKind::Gauge:
+      return "gauge";
+    case ControlKind::Panel:
+      break;
+  }
+  return "panel";
+}
+
+std::string captionOf(const QWidget* w) {
+  if (const auto* g = qobject_cast<const QGroupBox*>(w)) return g->title().toStdString();
+  if (const auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text().toStdString();
+  if (const auto* l = qobject_cast<const QLabel*>(w)) return l->text().toStdString();
+  return "";
+}
+
+std::vector<Built> builtOn(QWidget* page) {
+  std::vector<Built> out;
+  for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    out.push_back({w->objectName().toStdString(), captionOf(w), kindOf(w),
+                   QRect(w->mapTo(page, QPoint(0, 0)), w->size()), w->isHidden()});
+    if (qobject_cast<QGroupBox*>(w)) {
+      for (QWidget* inner : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        out.push_back({inner->objectName().toStdString(), captionOf(inner), kindOf(inner),
+                       QRect(inner->mapTo(page, QPoint(0, 0)), inner->size()), inner->isHidden()});
+      }
+    }
+  }
+  return out;
+}
+
+TEST_F(QtWindowTest, WindowHoldsWhatItsDescriptionSaysAndNothingElse) {
+  QTabWidget* pages = frontEnd.window().pages();
+  ASSERT_EQ(pages->count(), static_cast<int>(window_layout::pages().size()));
+  for (int i = 0; i < pages->count(); ++i) {
+    const PageLayout& p = window_layout::pages()[static_cast<size_t>(i)];
+    SCOPED_TRACE(p.name);
+    EXPECT_EQ(pages->widget(i)->objectName().toStdString(), p.name);
+    EXPECT_EQ(pages->tabText(i).toStdString(), p.caption);
+    EXPECT_EQ(pages->isTabVisible(i), !p.hidden);
+    std::vector<Built> built = builtOn(pages->widget(i));
+    size_t described = 0;
+    for (const ControlLayout& c : window_layout::controls()) {
+      if (std::string(c.page) != p.name) continue;
+      ++described;
+      const std::string what = *c.name ? c.name : c.caption;
+      const QRect at(c.x, c.y, c.w, c.h);
+      const auto match = std::find_if(built.begin(), built.end(), [&](const Built& b) {
+        if (*c.name) return b.name == c.name;
+        return b.name.empty() && b.caption == c.caption && b.geometry.topLeft() == at.topLeft();
+      });
+      ASSERT_NE(match, built.end()) << what;
+      EXPECT_EQ(match->kind, kindOf(c.kind)) << what;
+      EXPECT_EQ(match->caption, c.caption) << what;
+      EXPECT_EQ(match->hidden, c.hidden) << what;
+      // A control sized to its text keeps only its corner.
+      if (c.has(look::kAutoSize)) {
+        EXPECT_EQ(match->geometry.topLeft(), at.topLeft()) << what;
+      } else {
+        EXPECT_EQ(match->geometry, at) << what;
+      }
+      built.erase(match);
+    }
+    EXPECT_GT(described, 0u);
+    for (const Built& extra : built) {
+      ADD_FAILURE() << "not described: " << extra.kind << " \"" << extra.name << "\" \""
+                    << extra.caption << "\"";
+    }
+  }
+}
+
+// Every control with a handler runs it from the widget: a click on the buttons, a
+// double-click on the label and the memo, leaving the edits and radio buttons.
+TEST_F(QtWindowTest, EachDescribedHandlerIsWiredToItsControl) {
+  std::vector<std::string> ran;
+  MainWindow window(form.window(), [&](const std::string& h) { ran.push_back(h); });
+  for (const ControlLayout& c : window_layout::controls()) {
+    if (c.trigger != Trigger::Click) continue;
+    ran.clear();
+    window.findChild<QPushButton*>(c.name)->click();
+    EXPECT_EQ(ran, std::vector<std::string>{c.handler}) << c.name;
+  }
+  for (const ControlLayout& c : window_layout::controls()) {
+    if (c.trigger != Trigger::DoubleClick) continue;
+    ran.clear();
+    QWidget* w = window.findChild<QWidget*>(c.name);
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(w)) w = memo->viewport();
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &dbl);
+    EXPECT_EQ(ran, std::vector<std::string>{c.handler}) << c.name;
+  }
+  for (const ControlLayout& c : window_layout::controls()) {
+    if (c.trigger != Trigger::Exit) continue;
+    ran.clear();
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(window.findChild<QWidget*>(c.name), &out);
+    EXPECT_EQ(ran, std::vector<std::string>{c.handler}) << c.name;
+  }
 }
 
 TEST_F(QtWindowTest, ModelChangesRepaintTheWindowAndClicksReachTheForm) {

@@ -9,11 +9,13 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
 
+#include "core/window_layout.h"
 #include "core/window_model.h"
 #include "platform/text_codec.h"
 #include "win32/front_end.h"
@@ -129,6 +131,62 @@ TEST_F(Win32FrontEndTest, WindowIsBuiltFromTheModelAsItStands) {
   EXPECT_EQ(text("SpeedButton10"), L"");
   EXPECT_NE(SendMessageW(control("SpeedButton10"), BM_GETIMAGE, IMAGE_ICON, 0), 0);
   EXPECT_NE(GetWindowLongPtrW(control("Edit1"), GWL_STYLE) & ES_READONLY, 0);
+}
+
+// Every control of the description on its page, where and as it says, and nothing else:
+// named ones found by name, captions and frames by their text and corner.
+TEST_F(Win32FrontEndTest, WindowHoldsWhatItsDescriptionSaysAndNothingElse) {
+  create();
+  Win32MainWindow& w = ui->window();
+  for (const PageLayout& p : window_layout::pages()) {
+    SCOPED_TRACE(p.name);
+    const HWND page = control(p.name);
+    std::vector<HWND> children;
+    for (HWND c = GetWindow(page, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+      children.push_back(c);
+    }
+    const auto rectOf = [page](HWND hwnd) {
+      RECT r{};
+      GetWindowRect(hwnd, &r);
+      MapWindowPoints(HWND_DESKTOP, page, reinterpret_cast<POINT*>(&r), 2);
+      return r;
+    };
+    size_t described = 0;
+    for (const ControlLayout& c : window_layout::controls()) {
+      if (std::string(c.page) != p.name) continue;
+      ++described;
+      const std::string what = *c.name ? c.name : c.caption;
+      const auto match = std::find_if(children.begin(), children.end(), [&](HWND hwnd) {
+        if (*c.name) return hwnd == w.control(c.name);
+        const RECT r = rectOf(hwnd);
+        return textOf(hwnd) == wide(c.caption) && r.left == c.x && r.top == c.y;
+      });
+      ASSERT_NE(match, children.end()) << what;
+      const RECT r = rectOf(*match);
+      EXPECT_EQ(r.left, c.x) << what;
+      EXPECT_EQ(r.top, c.y) << what;
+      EXPECT_EQ(r.right - r.left, c.w) << what;
+      EXPECT_EQ(r.bottom - r.top, c.h) << what;
+      if (!c.has(look::kFolderIcon)) {
+        EXPECT_EQ(textOf(*match), wide(c.caption)) << what;
+      }
+      EXPECT_EQ(shown(*match), !c.hidden) << what;
+      const LONG_PTR style = GetWindowLongPtrW(*match, GWL_STYLE);
+      if (c.kind == ControlKind::Edit || c.kind == ControlKind::TimeEdit) {
+        EXPECT_EQ((style & ES_READONLY) != 0, c.has(look::kReadOnly)) << what;
+      }
+      EXPECT_EQ(IsWindowEnabled(*match) == FALSE, c.has(look::kDisabled)) << what;
+      children.erase(match);
+    }
+    EXPECT_GT(described, 0u);
+    for (HWND extra : children) ADD_FAILURE() << "not described: " << utf8(textOf(extra));
+  }
+  // The radio buttons make a group of their own: the first starts it and takes the tab
+  // stop, the button after them starts the next one.
+  for (const char* name : {"rbLocal", "SpeedButton13"}) {
+    EXPECT_NE(GetWindowLongPtrW(control(name), GWL_STYLE) & WS_GROUP, 0) << name;
+  }
+  EXPECT_EQ(GetWindowLongPtrW(control("rbRemoto"), GWL_STYLE) & (WS_GROUP | WS_TABSTOP), 0);
 }
 
 TEST_F(Win32FrontEndTest, ModelChangesReachTheControls) {
