@@ -91,9 +91,10 @@ dovra_windows_suite(archive
   archive/zlib_stream_test.cpp
   archive/windows_archive_test.cpp)
 add_dependencies(archive_tests dovra-zlib)
-# backupdovra.exe itself, started as a Windows process.
+# backupdovra.exe itself, started as a Windows process: the program's cases of the Linux
+# app suite, from the same source.
 dovra_windows_suite(program
-  app/windows_program_test.cpp)
+  app/program_test.cpp)
 add_dependencies(program_tests backupdovra)
 # The FTP session against pyftpdlib on loopback (a host program Wine starts) and against
 # the scripted fault server.
