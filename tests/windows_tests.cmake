@@ -14,10 +14,13 @@ foreach(target gtest gtest_main gmock gmock_main)
 endforeach()
 
 set(support ${CMAKE_CURRENT_SOURCE_DIR}/support)
+# What the systems share and the Windows halves (the Linux build globs the folder, less the
+# *_windows.cpp files).
 add_library(dovra_test_support STATIC
-  ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/program_process_windows.cpp
-  ${support}/test_servers_windows.cpp ${support}/fault_ftp_server.cpp
-  ${support}/firebird_env.cpp)
+  ${support}/fakes.cpp ${support}/temp_dir.cpp ${support}/fault_ftp_server.cpp
+  ${support}/firebird_env.cpp ${support}/program_process.cpp
+  ${support}/program_process_windows.cpp ${support}/test_servers.cpp
+  ${support}/test_servers_windows.cpp)
 target_include_directories(dovra_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dovra_test_support PUBLIC dovra_everything gtest gmock)
 target_compile_definitions(dovra_test_support PUBLIC
@@ -89,9 +92,10 @@ dovra_windows_suite(archive
   archive/zlib_stream_test.cpp
   archive/windows_archive_test.cpp)
 add_dependencies(archive_tests dovra-zlib)
-# backupdovra.exe itself, started as a Windows process.
+# backupdovra.exe itself, started as a Windows process: the program's cases of the Linux
+# app suite, from the same source.
 dovra_windows_suite(program
-  app/windows_program_test.cpp)
+  app/program_test.cpp)
 add_dependencies(program_tests backupdovra)
 # The FTP session against pyftpdlib on loopback (a host program Wine starts) and against
 # the scripted fault server.

@@ -7,24 +7,17 @@ listener of its own (the 227 reply is rewritten to name it). Of the bytes the cl
 sends on a data connection only the first --limit reach the server; then the relay
 closes its side towards the server in order, as a connection that ended cleanly would,
 and reads and drops the rest of what the client sends. What the server sends passes
-whole. Prints "PORT <n>" once it listens, then serves until it is killed or its parent
-process goes away.
+whole. Prints "PORT <n>" on standard output (or into --port-file) once it listens, then
+serves until it is killed, its parent process goes away or the --stop-file appears.
 """
 import argparse
-import os
 import re
 import socket
-import sys
 import threading
-import time
+
+import server_control
 
 PASV = re.compile(rb"^227 .*?(\d+),(\d+),(\d+),(\d+),(\d+),(\d+)")
-
-
-def watch_parent(parent):
-    while os.getppid() == parent:
-        time.sleep(0.5)
-    os._exit(0)
 
 
 def shut(sock):
@@ -111,15 +104,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--upstream", type=int, required=True)
     parser.add_argument("--limit", type=int, required=True)
+    server_control.add_arguments(parser)
     args = parser.parse_args()
 
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
     listener.listen(16)
-    threading.Thread(target=watch_parent, args=(os.getppid(),), daemon=True).start()
-    sys.stdout.write("PORT %d\n" % listener.getsockname()[1])
-    sys.stdout.flush()
+    server_control.serving(args, listener.getsockname()[1])
     while True:
         client, _ = listener.accept()
         threading.Thread(target=relay_session, args=(client, args.upstream, args.limit),

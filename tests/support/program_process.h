@@ -39,6 +39,20 @@ class ProgramProcess {
 
  private:
   void readLoop();
+  // What each system does for it (program_process_posix.cpp, program_process_windows.cpp):
+  // starts `program` with its pipes, reads what it printed (0 at the end of the output),
+  // writes its input, sees whether it ended (and with what status), ends it at once, and
+  // closes its input, then the rest of what it held.
+  void start(const std::string& program, const std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env);
+  long readOutput(char* buffer, size_t size);
+  bool writeInput(const std::string& data);
+  bool ended(int& status);
+  void kill();
+  void closeInput();
+  void release();
+  static const char* const kProgram;  // the build's program, in the build folder
+  static const bool kCrLfLines;       // whether its output ends lines with CR LF
 #ifdef _WIN32
   void* process_ = nullptr;  // the process's HANDLE and its pipes' ends
   void* in_ = nullptr;

@@ -6,31 +6,14 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "core/cripto.h"
+#include "platform/windows_support.h"
 #include "support/program_process.h"
 #include "support/temp_dir.h"
 
 namespace dovra::test {
 namespace {
 
-std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
-}
-
-std::string narrow(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
+using win::widen;
 
 // A host path ("/work/...") as the Windows side names it; other paths as they are.
 std::string windowsPath(std::string path) {
@@ -100,8 +83,8 @@ HANDLE openForChild(const std::string& path, bool write) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-PROCESS_INFORMATION start(const std::vector<std::string>& argv, const std::wstring* environment,
-                          HANDLE in, HANDLE out, HANDLE err) {
+PROCESS_INFORMATION launch(const std::vector<std::string>& argv, const std::wstring* environment,
+                           HANDLE in, HANDLE out, HANDLE err) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -130,9 +113,9 @@ int exitCodeOf(HANDLE process) {
 
 }  // namespace
 
-std::string scramble(const std::string& bytes) {
-  return cripto(bytes, 0);
-}
+const char* const ProgramProcess::kProgram = "backupdovra.exe";
+// The C runtime's text mode ends the program's lines with CR LF.
+const bool ProgramProcess::kCrLfLines = true;
 
 ProcessResult runProcess(const std::vector<std::string>& argv) {
   TempDir capture("dovra-proc");
@@ -142,7 +125,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv) {
   HANDLE err = openForChild(errPath, true);
   PROCESS_INFORMATION info{};
   try {
-    info = start(argv, nullptr, in, out, err);
+    info = launch(argv, nullptr, in, out, err);
   } catch (...) {
     CloseHandle(in);
     CloseHandle(out);
@@ -158,125 +141,45 @@ ProcessResult runProcess(const std::vector<std::string>& argv) {
   return {status, readFile(outPath), readFile(errPath)};
 }
 
-Installation::Installation(const std::filesystem::path& root, const std::string& id)
-    : root(root), settings(narrow((root / "windows" / widen(id + ".dvk")).wstring())) {
-  std::filesystem::create_directories(root / "program" / "CONFIGURACAO");
-  std::filesystem::create_directories(root / "windows");
-  writeFile(root / "program" / "CONFIGURACAO" / "application.dvk", scramble(id) + "\r\n");
-}
-
-std::map<std::string, std::string> Installation::env() const {
-  return {{"DOVRA_PROGRAM_DIR", narrow((root / "program").wstring())},
-          {"DOVRA_WINDOWS_DIR", narrow((root / "windows").wstring())},
-          {"DOVRA_INSTANCE_SCOPE", narrow(root.parent_path().wstring())}};
-}
-
-void Installation::writeStoppingSettings() const {
-  writeFile(std::filesystem::path(widen(settings)),
-            "[conexao]\r\nendereco=erp.fdb\r\n[backup]\r\nlocalremoto=L\r\n");
-}
-
-ProgramProcess::ProgramProcess(const std::map<std::string, std::string>& env,
-                               std::vector<std::string> args, const std::string& program) {
+void ProgramProcess::start(const std::string& program, const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env) {
   HANDLE childIn = nullptr, childOut = nullptr, parentIn = nullptr, parentOut = nullptr;
   if (!CreatePipe(&childIn, &parentIn, nullptr, 0) ||
       !CreatePipe(&parentOut, &childOut, nullptr, 0)) {
     throw std::runtime_error("pipe failed");
   }
-  std::vector<std::string> argv{program.empty() ? std::string(DOVRA_BINARY_DIR) + "/backupdovra.exe"
-                                                : program};
+  std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
   const std::wstring environment = environmentBlock(env);
-  PROCESS_INFORMATION info = start(argv, &environment, inheritable(childIn), inheritable(childOut),
-                                   GetStdHandle(STD_ERROR_HANDLE));
+  PROCESS_INFORMATION info = launch(argv, &environment, inheritable(childIn), inheritable(childOut),
+                                    GetStdHandle(STD_ERROR_HANDLE));
   CloseHandle(childIn);
   CloseHandle(childOut);
   process_ = info.hProcess;
   in_ = parentIn;
   out_ = parentOut;
-  reader_ = std::thread([this] { readLoop(); });
 }
 
-ProgramProcess::~ProgramProcess() {
-  if (running()) TerminateProcess(process_, 137);
-  waitExit(std::chrono::seconds(5));
-  if (in_) CloseHandle(in_);
-  if (reader_.joinable()) reader_.join();
-  if (out_) CloseHandle(out_);
-  CloseHandle(process_);
+long ProgramProcess::readOutput(char* buffer, size_t size) {
+  DWORD n = 0;
+  if (!ReadFile(out_, buffer, static_cast<DWORD>(size), &n, nullptr)) return -1;
+  return static_cast<long>(n);
 }
 
-void ProgramProcess::readLoop() {
-  std::string pending;
-  char buf[4096];
-  for (;;) {
-    DWORD n = 0;
-    if (!ReadFile(out_, buf, sizeof buf, &n, nullptr) || n == 0) break;
-    pending.append(buf, n);
-    size_t nl;
-    while ((nl = pending.find('\n')) != std::string::npos) {
-      std::lock_guard lock(mutex_);
-      std::string line = pending.substr(0, nl);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines_.push_back(line);
-      pending.erase(0, nl + 1);
-      changed_.notify_all();
-    }
-  }
-  std::lock_guard lock(mutex_);
-  if (!pending.empty()) lines_.push_back(pending);
-  outputEnded_ = true;
-  changed_.notify_all();
-}
-
-void ProgramProcess::send(const std::string& line) {
-  const std::string data = line + "\n";
+bool ProgramProcess::writeInput(const std::string& data) {
   DWORD written = 0;
-  if (!WriteFile(in_, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) ||
-      written != data.size()) {
-    throw std::runtime_error("cannot write to the program");
-  }
+  return WriteFile(in_, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+         written == data.size();
 }
 
-int ProgramProcess::waitFor(const std::vector<std::string>& fragments,
-                            std::chrono::milliseconds timeout, int from) {
-  std::unique_lock lock(mutex_);
-  int found = -1;
-  changed_.wait_for(lock, timeout, [&] {
-    for (size_t i = static_cast<size_t>(std::max(from, 0)); i < lines_.size(); ++i) {
-      bool all = true;
-      for (const auto& f : fragments) all = all && lines_[i].find(f) != std::string::npos;
-      if (all) {
-        found = static_cast<int>(i);
-        return true;
-      }
-    }
-    return false;
-  });
-  return found;
-}
-
-bool ProgramProcess::running() {
-  std::lock_guard lock(mutex_);
-  if (exited_) return false;
-  if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) {
-    exited_ = true;
-    status_ = exitCodeOf(process_);
-    return false;
-  }
+bool ProgramProcess::ended(int& status) {
+  if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) return false;
+  status = exitCodeOf(process_);
   return true;
 }
 
-int ProgramProcess::waitExit(std::chrono::milliseconds timeout) {
-  const auto limit = std::chrono::steady_clock::now() + timeout;
-  while (running()) {
-    if (std::chrono::steady_clock::now() > limit) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  // The last lines may still be on their way to the reader.
-  std::unique_lock lock(mutex_);
-  changed_.wait_until(lock, limit, [this] { return outputEnded_; });
-  return status_;
+void ProgramProcess::kill() {
+  TerminateProcess(process_, 137);
 }
 
 // Windows has no signals to send another process: the program ends as a kill would end
@@ -285,15 +188,15 @@ void ProgramProcess::signal(int sig) {
   TerminateProcess(process_, static_cast<UINT>(128 + sig));
 }
 
-std::vector<std::string> ProgramProcess::lines() {
-  std::lock_guard lock(mutex_);
-  return lines_;
+void ProgramProcess::closeInput() {
+  if (in_) CloseHandle(in_);
+  in_ = nullptr;
 }
 
-std::string ProgramProcess::allOutput() {
-  std::string out;
-  for (const auto& l : lines()) out += l + "\n";
-  return out;
+void ProgramProcess::release() {
+  if (out_) CloseHandle(out_);
+  out_ = nullptr;
+  CloseHandle(process_);
 }
 
 }  // namespace dovra::test

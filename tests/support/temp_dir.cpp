@@ -51,8 +51,7 @@ SmallDisk::SmallDisk(const std::filesystem::path& where, const std::string& size
   std::filesystem::create_directories(where);
 #ifdef _WIN32
   // Under Wine the folder is the host's: the host mounts it (which needs root there too).
-  const std::u8string folder = where.u8string();
-  host_ = hostPath(std::string(folder.begin(), folder.end()));
+  host_ = hostPath(utf8Name(where));
   mounted_ =
       runOnHost("mount -t tmpfs -o 'size=" + size + ",mode=1777' tmpfs '" + host_ + "'").status ==
       0;
@@ -82,6 +81,11 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path.string());
   out << bytes;
+}
+
+std::string utf8Name(const std::filesystem::path& path) {
+  const std::u8string s = path.u8string();
+  return std::string(s.begin(), s.end());
 }
 
 }  // namespace dovra::test

@@ -44,5 +44,8 @@ class SmallDisk {
 std::string readFile(const std::filesystem::path& path);
 // Writes bytes to a file, replacing it.
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
+// A path's name in UTF-8, as the tests' strings and the programs' environment name it on
+// every system (path.string() is in the ANSI code page on Windows).
+std::string utf8Name(const std::filesystem::path& path);
 
 }  // namespace dovra::test

@@ -32,6 +32,11 @@ class ServerProcess {
   int port() const { return port_; }
 
  private:
+  // Each system's (test_servers_posix.cpp, test_servers_windows.cpp): starts the server
+  // with its port to be written into `portFile` and its standard error into `logPath`, and
+  // stops it.
+  void launch(std::vector<std::string> argv, const std::string& logPath,
+              const std::string& portFile);
   void stop();
 #ifdef _WIN32
   std::string stopFile_;  // the server stops once this file exists
@@ -105,11 +110,13 @@ int connectLoopback(int port);
 // A loopback port on which nothing listens (connections are refused).
 int refusedLoopbackPort();
 
+// A path as the servers, host programs, name it: under Wine the host's (Unix) name of a
+// Windows path, host paths ("/...") staying as they are, and the name of a file still to be
+// made its folder's host name and the file's name; elsewhere the path itself.
+std::string hostPath(const std::string& path);
+
 #ifdef _WIN32
 // Windows build only, under Wine: the host's side of things.
-// The host's (Unix) name of a Windows path; host paths ("/...") stay as they are. The name
-// of a file still to be made is its folder's host name and the file's name.
-std::string hostPath(const std::string& windowsPath);
 // Runs `script` with the host's /bin/sh and waits for it, at most `limit`; its exit status
 // (-1 when it did not end in time) and what it printed, standard output and error together.
 struct HostResult {

@@ -9,43 +9,23 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "platform/windows_support.h"
 #include "support/test_servers.h"
 
 namespace dovra::test {
 namespace {
 
+using win::widen;
+
 using Clock = std::chrono::steady_clock;
 
-const char* kPython = "/usr/bin/python3";
-
-std::string supportScript(const char* name) {
-  return std::string(DOVRA_SOURCE_DIR) + "/tests/support/" + name;
-}
-
+// A file's bytes, nothing when it is not there (yet).
 std::string fileText(const std::string& path) {
-  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
-}
-
-std::string utf8(const std::filesystem::path& p) {
-  const std::u8string s = p.u8string();
-  return std::string(s.begin(), s.end());
+  const auto p = std::filesystem::u8path(path);
+  return std::filesystem::exists(p) ? readFile(p) : std::string();
 }
 
 }  // namespace
@@ -92,55 +72,35 @@ void startWinsock() {
   static Winsock once;
 }
 
-bool accepts(int port) {
-  const int fd = connectLoopback(port);
-  if (fd >= 0) closesocket(static_cast<SOCKET>(fd));
-  return fd >= 0;
-}
-
-}  // namespace
-
-ServerProcess::ServerProcess(const std::vector<std::string>& argv, const std::string& logPath) {
-  // Beside the log: the file the server writes its port into and the one that stops it.
-  const std::string folder = logPath.substr(0, logPath.find_last_of("\\/"));
-  const std::string portFile = folder + "\\port";
-  stopFile_ = folder + "\\stop";
-  std::wstring line;
-  for (const auto& a : argv) line += (line.empty() ? L"" : L" ") + quoted(a);
-  line += L" --port-file " + quoted(hostPath(portFile)) + L" --stop-file " +
-          quoted(hostPath(stopFile_));
+// Starts a host program with the command line `line`, not waiting for it.
+void startOnHost(std::wstring line) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &info)) {
-    throw std::runtime_error("cannot start " + argv[0]);
+    throw std::runtime_error("cannot start a host program (error " +
+                             std::to_string(GetLastError()) + ")");
   }
   if (info.hThread) CloseHandle(info.hThread);
   if (info.hProcess) CloseHandle(info.hProcess);
-
-  // "PORT <n>" within ten seconds.
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (Clock::now() < deadline) {
-    const std::string text = fileText(portFile);
-    if (text.rfind("PORT ", 0) == 0 && text.find('\n') != std::string::npos) {
-      port_ = std::atoi(text.c_str() + 5);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  startWinsock();
-  while (port_ > 0 && !accepts(port_) && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (port_ <= 0 || !accepts(port_)) {
-    stop();
-    throw std::runtime_error("server " + argv[1] + " did not start:\n" + fileText(logPath));
-  }
 }
 
-ServerProcess::~ServerProcess() {
-  stop();
+}  // namespace
+
+void ServerProcess::launch(std::vector<std::string> argv, const std::string& logPath,
+                           const std::string& portFile) {
+  // The file that stops it beside the log.
+  stopFile_ = logPath.substr(0, logPath.find_last_of("\\/")) + "\\stop";
+  argv.insert(argv.end(), {"--port-file", hostPath(portFile), "--stop-file", hostPath(stopFile_)});
+  std::wstring line;
+  for (const auto& a : argv) line += (line.empty() ? L"" : L" ") + quoted(a);
+  try {
+    startOnHost(line);
+  } catch (...) {
+    stopFile_.clear();
+    throw;
+  }
 }
 
 void ServerProcess::stop() {
@@ -149,34 +109,28 @@ void ServerProcess::stop() {
   stopFile_.clear();
   // Gone once its port refuses connections.
   const auto deadline = Clock::now() + std::chrono::seconds(3);
-  while (port_ > 0 && accepts(port_) && Clock::now() < deadline) {
+  while (port_ > 0 && Clock::now() < deadline) {
+    const int fd = connectLoopback(port_);
+    closeLoopback(fd);
+    if (fd < 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
 
 HostResult runOnHost(const std::string& script, std::chrono::seconds limit) {
   TempDir work("host-run");
-  const std::string scriptFile = utf8(work.path() / "script.sh");
+  const std::string scriptFile = utf8Name(work.path() / "script.sh");
   std::ofstream(std::filesystem::u8path(scriptFile), std::ios::binary) << script << "\n";
-  const std::string output = hostPath(utf8(work.path() / "output"));
-  const std::string status = hostPath(utf8(work.path() / "status"));
+  const std::string output = hostPath(utf8Name(work.path() / "output"));
+  const std::string status = hostPath(utf8Name(work.path() / "status"));
   // The status file appears whole, once the script has ended.
-  std::ofstream(std::filesystem::u8path(utf8(work.path() / "run.sh")), std::ios::binary)
+  std::ofstream(std::filesystem::u8path(utf8Name(work.path() / "run.sh")), std::ios::binary)
       << "sh '" << hostPath(scriptFile) << "' >'" << output << "' 2>&1\n"
       << "echo $? >'" << status << ".part'\nmv '" << status << ".part' '" << status << "'\n";
-  std::wstring line = quoted("/bin/sh") + L" " + quoted(hostPath(utf8(work.path() / "run.sh")));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info)) {
-    throw std::runtime_error("cannot start /bin/sh on the host");
-  }
-  if (info.hThread) CloseHandle(info.hThread);
-  if (info.hProcess) CloseHandle(info.hProcess);
+  startOnHost(quoted("/bin/sh") + L" " + quoted(hostPath(utf8Name(work.path() / "run.sh"))));
   HostResult result;
   const auto deadline = Clock::now() + limit;
-  const std::string statusFile = utf8(work.path() / "status");
+  const std::string statusFile = utf8Name(work.path() / "status");
   while (Clock::now() < deadline) {
     const std::string text = fileText(statusFile);
     if (!text.empty()) {
@@ -185,39 +139,8 @@ HostResult runOnHost(const std::string& script, std::chrono::seconds limit) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  result.output = fileText(utf8(work.path() / "output"));
+  result.output = fileText(utf8Name(work.path() / "output"));
   return result;
-}
-
-FtpTestServer::FtpTestServer(std::filesystem::path root, bool knowsSize)
-    : root_(std::move(root)), work_("ftpserver") {
-  std::vector<std::string> argv{kPython,      supportScript("ftp_server.py"),
-                                "--root",     hostPath(utf8(root_)),
-                                "--user",     kFtpUser,
-                                "--password", kFtpPassword,
-                                "--log",      hostPath(work_.file("server.log"))};
-  if (!knowsSize) argv.push_back("--no-size");
-  process_ = std::make_unique<ServerProcess>(argv, work_.file("stderr.log"));
-}
-
-std::string FtpTestServer::log() const {
-  return fileText(work_.file("server.log")) + fileText(work_.file("stderr.log"));
-}
-
-HttpTestServer::HttpTestServer(std::filesystem::path root)
-    : root_(std::move(root)), work_("httpserver") {
-  process_ = std::make_unique<ServerProcess>(
-      std::vector<std::string>{kPython, supportScript("http_server.py"), "--root",
-                               hostPath(utf8(root_)), "--record",
-                               hostPath(work_.file("requests.txt"))},
-      work_.file("stderr.log"));
-}
-
-std::vector<std::string> HttpTestServer::requests() const {
-  std::vector<std::string> lines;
-  std::istringstream in(fileText(work_.file("requests.txt")));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 int bindLoopback(int& port, int backlog) {
@@ -253,12 +176,6 @@ int connectLoopback(int port) {
   return -1;
 }
 
-int refusedLoopbackPort() {
-  int port = 0;
-  closesocket(static_cast<SOCKET>(bindLoopback(port, -1)));
-  return port;
-}
-
 int acceptLoopback(int listener) {
   const SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
   if (s == INVALID_SOCKET) return -1;
@@ -288,19 +205,6 @@ void closeLoopback(int fd, bool reset) {
                sizeof hard);
   }
   closesocket(static_cast<SOCKET>(fd));
-}
-
-UnansweredListener::UnansweredListener() {
-  listener_ = bindLoopback(port_, 0);
-  // With a backlog of 0 one pending connection fills the queue; later attempts get no
-  // answer.
-  filler_ = connectLoopback(port_);
-  if (filler_ < 0) throw std::runtime_error("cannot fill the listen queue");
-}
-
-UnansweredListener::~UnansweredListener() {
-  closesocket(static_cast<SOCKET>(filler_));
-  closesocket(static_cast<SOCKET>(listener_));
 }
 
 }  // namespace dovra::test
