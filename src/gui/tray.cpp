@@ -115,7 +115,13 @@ Tray::~Tray() {
 }
 
 void Tray::placeStandIn() {
-  standIn_->adjustSize();
+  // adjustSize() does not give a window of fixed width the height its wrapped texts need
+  // at that width, so the hint's lines were cut: the layout is asked for it.
+  QLayout* layout = standIn_->layout();
+  layout->activate();
+  const int width = standIn_->width();
+  standIn_->setFixedHeight(layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                                        : layout->totalSizeHint().height());
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect r = screen->availableGeometry();
     standIn_->move(r.right() - standIn_->width() - 10, r.bottom() - standIn_->height() - 10);

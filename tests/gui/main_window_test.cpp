@@ -307,6 +307,16 @@ TEST_F(QtWindowTest, ScreenshotOfTheWindowAndTheTrayStandIn) {
     form.window().showBalloon("BackUp Dovra", "BackUp em andamento", BalloonIcon::Information, 10);
     QApplication::processEvents();
     EXPECT_TRUE(frontEnd.tray().standIn()->isVisible());
+    // A hint that grows while shown, with a line longer than the stand-in is wide: the
+    // hint's and the balloon's wrapped lines show whole.
+    form.window().setHint(
+        "BackUp Dovra \rEmpresa: DOVRA COMÉRCIO DE PEÇAS E ACESSÓRIOS LTDA - DOVRA PEÇAS"
+        "\r\rBackup do dia realizado com sucesso\rBackup verificado: 10/12/26 - 09:31:05");
+    QApplication::processEvents();
+    for (const QLabel* text : frontEnd.tray().standIn()->findChildren<QLabel*>()) {
+      if (!text->isVisible() || !text->wordWrap()) continue;
+      EXPECT_GE(text->height(), text->heightForWidth(text->width())) << text->text().toStdString();
+    }
     EXPECT_TRUE(frontEnd.tray().standIn()->grab().save(
         QString::fromStdString((out / "tray_stand_in.png").string())));
   }
