@@ -59,7 +59,10 @@ TEST_F(HeadlessDatabase, WrongPasswordKeepsRetryingAndSigtermStillEndsTheProgram
 }
 
 TEST_F(HeadlessDatabase, AutomaticAndManualBackupsDrivenThroughStandardInput) {
-  const test::TestErp sample(env);
+  // The NF-e export's local copies go below the test's folder, not the ERP's default.
+  const test::TestErp sample(env, [this](test::SampleErpOptions& o) {
+    o.parendexes = (home->path() / "erp").string() + "/";
+  });
   writeSettings(sample.erp(), env.password);
   ProgramProcess p(inst->env());
   ASSERT_GE(p.waitFor({"\"event\":\"menu\"", "PopupMenu1", "true"}, 30s), 0) << p.allOutput();

@@ -248,7 +248,10 @@ TEST_F(HeadlessJournal, AFailedBackupGivesItsLogLineAndAFailedUploadItsError) {
 // check restores leaves the live databases as they were; its next start removes the scratch
 // database, says the check was cut short, and the next idle tick checks the archive whole.
 TEST_F(HeadlessJournal, AnArchiveCheckKilledMidRestoreIsCleanedUpAndDoneAgain) {
-  const test::TestErp sample(env, [](test::SampleErpOptions& o) { o.sizeMb = 20; });
+  const test::TestErp sample(env, [this](test::SampleErpOptions& o) {
+    o.sizeMb = 20;
+    o.parendexes = (home->path() / "erp").string() + "/";
+  });
   writeSettings(sample.erp());
   const auto liveCounts = test::sampleRowCounts(sample.erp().mainLocation, env);
   const std::string archive = bkp() + "/ERP.zlib";
