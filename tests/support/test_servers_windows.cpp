@@ -74,13 +74,24 @@ void startWinsock() {
 
 // Starts a host program with the command line `line`, not waiting for it.
 void startOnHost(std::wstring line) {
+  // Its standard handles are NUL: started with none, it got this process's, and under Wine
+  // a program under test that this process was reading then lost lines of its output
+  // (the pipe's handle read as invalid once a host program had started).
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  const HANDLE none =
+      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                  OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = none;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info)) {
-    throw std::runtime_error("cannot start a host program (error " +
-                             std::to_string(GetLastError()) + ")");
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &info);
+  const DWORD error = GetLastError();
+  CloseHandle(none);
+  if (!started) {
+    throw std::runtime_error("cannot start a host program (error " + std::to_string(error) + ")");
   }
   if (info.hThread) CloseHandle(info.hThread);
   if (info.hProcess) CloseHandle(info.hProcess);
