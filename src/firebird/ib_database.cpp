@@ -75,6 +75,13 @@ void IbDatabase::Open() {
 void IbDatabase::Close() {
   Guard guard(mutex_);
   if (handle_ == 0) return;
+  endStatementsAndTransactions();
+  ISC_STATUS_ARRAY status{};
+  client_.isc_detach_database(status, &handle_);
+  handle_ = 0;
+}
+
+void IbDatabase::endStatementsAndTransactions() {
   for (IbQuery* query : queries_) {
     query->Close();
     query->dropStatement();
@@ -86,8 +93,6 @@ void IbDatabase::Close() {
       transaction->handle_ = 0;
     }
   }
-  client_.isc_detach_database(status, &handle_);
-  handle_ = 0;
 }
 
 bool IbDatabase::Connected() const {
@@ -120,17 +125,8 @@ void IbDatabase::CreateDatabase(int pageSize, const std::string& characterSet) {
 void IbDatabase::DropDatabase() {
   Guard guard(mutex_);
   if (handle_ == 0) throw Exception("Database not connected");
-  for (IbQuery* query : queries_) {
-    query->Close();
-    query->dropStatement();
-  }
+  endStatementsAndTransactions();
   ISC_STATUS_ARRAY status{};
-  for (IbTransaction* transaction : transactions_) {
-    if (transaction->handle_ != 0) {
-      client_.isc_rollback_transaction(status, &transaction->handle_);
-      transaction->handle_ = 0;
-    }
-  }
   client_.isc_drop_database(status, &handle_);
   client_.check(status);
   handle_ = 0;

@@ -90,6 +90,10 @@ class IbDatabase {
   friend class IbTransaction;
   friend class IbQuery;
 
+  // Before the connection goes: closes and drops every statement, rolls back every active
+  // transaction (errors ignored).
+  void endStatementsAndTransactions();
+
   const FbClient& client_;
   isc_db_handle handle_ = 0;
   std::vector<IbTransaction*> transactions_;
