@@ -84,6 +84,18 @@ void TForm1::spbBackupClick() {
                                   "Arquivos NF-e \rProgresso - "};
   bool failed = false;
   std::string lastLog;
+  // The error goes into the log, the log beside the backup files, and the run's outcome.
+  const auto logFailure = [&](const std::exception& e) {
+    const std::string error = std::string("erro: ") + e.what();
+    window_.memoAdd("MemoBackup", error);
+    try {
+      saveMemoLines(window_.memoLines("MemoBackup"), lastLog);
+      outcome.fail(error, lastLog);
+    } catch (...) {
+      // The folder may be the very thing that is full or missing.
+      outcome.fail(error);
+    }
+  };
 
   // The backup files of the run, packed into the manual folder while the server writes them
   // when it runs on this machine.
@@ -151,14 +163,7 @@ void TForm1::spbBackupClick() {
       if (end) end->failed(e.what());
       if (loop_.exiting()) return;  // the exit sequence closed the service under the pass
       failed = true;
-      window_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
-      try {
-        saveMemoLines(window_.memoLines("MemoBackup"), lastLog);
-        outcome.fail(std::string("erro: ") + e.what(), lastLog);
-      } catch (...) {
-        // The folder may be the very thing that is full or missing.
-        outcome.fail(std::string("erro: ") + e.what());
-      }
+      logFailure(e);
       window_.setLabel("lbStatus", "Erro - Verificar log na pasta do backup");
       hint("Backup realizado com erro");
       if (isDiskSpaceError(e)) {
@@ -215,13 +220,7 @@ void TForm1::spbBackupClick() {
                           10);
       hint("Backup do dia realizado com sucesso");
     } catch (const std::exception& e) {
-      window_.memoAdd("MemoBackup", std::string("erro: ") + e.what());
-      try {
-        saveMemoLines(window_.memoLines("MemoBackup"), lastLog);
-        outcome.fail(std::string("erro: ") + e.what(), lastLog);
-      } catch (...) {
-        outcome.fail(std::string("erro: ") + e.what());
-      }
+      logFailure(e);
       window_.setLabel("lbStatus", "Erro ao copiar os arquivos - Verificar log na pasta do backup");
       if (isDiskSpaceError(e)) {
         reportFullDisk();
