@@ -1,5 +1,6 @@
 #include "core/installation_setup.h"
 
+#include <string_view>
 #include <system_error>
 
 #include "core/cripto.h"
@@ -92,10 +93,21 @@ std::string settingsBytes(const InstallationSetup& s) {
   // connect: refuse it rather than write it.
   const IniDocument check(doc.bytes());
   for (const auto& e : entries) {
-    if (check.value(e.section, e.key) != e.raw) {
-      throw SetupRefused(std::string("the value of ") + e.section + "/" + e.key +
-                         " cannot be stored in the settings file as given");
+    if (check.value(e.section, e.key) == e.raw) continue;
+    const std::string what = std::string("the value of ") + e.section + "/" + e.key +
+                             " cannot be stored in the settings file as given";
+    if (e.raw.find_first_of("\r\n") != std::string::npos) {
+      throw SetupRefused(what + ": it holds a line break");
     }
+    const bool scrambled = e.key == std::string_view(k::kUsuario) ||
+                           e.key == std::string_view(k::kSenha);
+    if (!scrambled) {
+      throw SetupRefused(what + ": choose one that does not begin or end with a blank or a quote");
+    }
+    const char* name = e.key == std::string_view(k::kSenha) ? "password" : "user name";
+    throw SetupRefused(what + ": scrambled, this " + name +
+                       " would begin or end with a blank or a quote, which the file cannot keep;"
+                       " choose another " + name + " (another first or last character is enough)");
   }
   return doc.bytes();
 }

@@ -147,6 +147,24 @@ TEST_F(Setup, RefusesWhatTheProgramCouldNotReadBack) {
   }
 }
 
+// Passwords a fresh server may be given: scrambled, "1795a008" lies between quotes and
+// "abcdef01" ends in a blank. The refusal says what to do instead.
+TEST_F(Setup, APasswordTheFileCannotKeepIsRefusedWithWhatToDo) {
+  for (const char* password : {"1795a008", "abcdef01"}) {
+    const ProcessResult r = setup({"LOJA", "--database", "a:/b.fdb", "--backup-folder", "/b",
+                                   "--password", password});
+    EXPECT_EQ(r.status, 64) << password;
+    EXPECT_NE(r.err.find("conexao/senha"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("would begin or end with a blank or a quote"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("choose another password"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(password), std::string::npos) << "the password is never shown: " << r.err;
+    EXPECT_FALSE(std::filesystem::exists(windows())) << password;
+  }
+  const ProcessResult good = setup({"LOJA", "--database", "a:/b.fdb", "--backup-folder", "/b",
+                                    "--password", "1795a009"});
+  EXPECT_EQ(good.status, 0) << good.err;
+}
+
 TEST_F(Setup, AFolderThatCannotBeWrittenEndsWith73) {
   std::filesystem::create_directories(dir.path());
   test::writeFile(program(), "a file where the folder should be");
