@@ -40,6 +40,11 @@ start_firebird() {
     return 1
   fi
 
+  # Databases live where the firebird user can write.
+  export DOVRA_TEST_DB_DIR="${DOVRA_TEST_DB_DIR:-/var/tmp/dovra-test-db}"
+  $sudo mkdir -p "$DOVRA_TEST_DB_DIR"
+  $sudo chmod 1777 "$DOVRA_TEST_DB_DIR"
+
   export DOVRA_TEST_FB_USER=DOVRA_TESTE
   export DOVRA_TEST_FB_PASSWORD=dovrateste
   if ! firebird_account_works "$DOVRA_TEST_FB_USER" "$DOVRA_TEST_FB_PASSWORD"; then
@@ -50,10 +55,6 @@ start_firebird() {
     return 1
   fi
 
-  # Databases live where the firebird user can write.
-  export DOVRA_TEST_DB_DIR="${DOVRA_TEST_DB_DIR:-/var/tmp/dovra-test-db}"
-  $sudo mkdir -p "$DOVRA_TEST_DB_DIR"
-  $sudo chmod 1777 "$DOVRA_TEST_DB_DIR"
 }
 
 # firebird_account_works USER PASSWORD: the server's service manager takes the account.
@@ -86,5 +87,31 @@ make_test_account() {
     action=action_modify_user
   fi
   fbsvcmgr localhost:service_mgr -user "$admin" -password "$admin_password" "$action" \
-    sec_username "$DOVRA_TEST_FB_USER" sec_password "$DOVRA_TEST_FB_PASSWORD" sec_admin 1
+    sec_username "$DOVRA_TEST_FB_USER" sec_password "$DOVRA_TEST_FB_PASSWORD" sec_admin 1 ||
+    return 1
+  # The tests make and restore databases of their own: the account may create them. The
+  # grant lives in the server's user database, which takes no remote attachment, so it is
+  # given from a scratch database through the server's own connection to it.
+  local scratch script
+  scratch="$DOVRA_TEST_DB_DIR/account-$$.fdb"
+  script=$(mktemp)
+  cat > "$script" <<SQL
+CREATE DATABASE 'localhost:$scratch' USER '$admin' PASSWORD '$admin_password';
+SET TERM ^;
+EXECUTE BLOCK AS BEGIN
+  EXECUTE STATEMENT 'GRANT CREATE DATABASE TO USER $DOVRA_TEST_FB_USER'
+    WITH AUTONOMOUS TRANSACTION ON EXTERNAL 'security.db'
+    AS USER '$admin' PASSWORD '$admin_password';
+END^
+SET TERM ;^
+COMMIT;
+DROP DATABASE;
+SQL
+  local status=0
+  isql-fb -q -b -i "$script" >/dev/null || status=$?
+  rm -f "$script"
+  if [ "$status" -ne 0 ]; then
+    echo "start_firebird: $DOVRA_TEST_FB_USER could not be allowed to create databases" >&2
+    return 1
+  fi
 }
